@@ -1,0 +1,26 @@
+# GoogleTest: Debian's package natively; for the cross build, Debian's sources under
+# /usr/src/googletest compiled with the cross compiler.
+if(CMAKE_CROSSCOMPILING)
+    set(QINGLAN_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${QINGLAN_GOOGLETEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# A test executable of the project's own, registered with ctest test by test.
+function(qinglan_add_test_executable target)
+    add_executable(${target} ${ARGN})
+    qinglan_target_defaults(${target})
+    target_link_libraries(${target} PRIVATE GTest::gtest GTest::gtest_main)
+    if(WIN32)
+        target_link_options(${target} PRIVATE -mconsole)
+    endif()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST
+                         PROPERTIES TIMEOUT 120)
+endfunction()

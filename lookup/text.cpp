@@ -1,0 +1,143 @@
+#include "lookup/text.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace qinglan {
+namespace {
+
+bool is_lead_byte(char byte) {
+    return static_cast<unsigned char>(byte) >= 0x80;
+}
+
+std::string_view up_to_first_zero(std::string_view bytes) {
+    return bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
+}
+
+// Finds `sought` in `text` at or after `from`, but only where a character begins, counting
+// characters from `boundary`, a position known to start one (boundary <= from).
+//
+// A fast byte search proposes candidates; whether a candidate starts a character is decided
+// locally: it does exactly when the run of bytes of 0x80 and above just before it (looking back
+// no further than the last known character start) has even length. Each step moves the known
+// start forward, so the whole search stays linear however many candidates are rejected.
+std::size_t find_at_character_start(std::string_view text, std::string_view sought,
+                                    std::size_t boundary, std::size_t from) {
+    for (;;) {
+        const std::size_t candidate = text.find(sought, from);
+        if (candidate == std::string_view::npos) {
+            return candidate;
+        }
+        std::size_t run_start = candidate;
+        while (run_start > boundary && is_lead_byte(text[run_start - 1])) {
+            --run_start;
+        }
+        if ((candidate - run_start) % 2 == 0) {
+            return candidate;
+        }
+        // The candidate is the second byte of a double-byte character, so the byte after it
+        // starts the next one.
+        boundary = candidate + 1;
+        from = candidate + 1;
+    }
+}
+
+}  // namespace
+
+Text::Text(std::string_view bytes) : bytes_(up_to_first_zero(bytes)) {}
+
+Text::Text(const char* bytes) : bytes_(bytes != nullptr ? bytes : "") {}
+
+std::int32_t length_of_text(const Text& text) {
+    return static_cast<std::int32_t>(text.bytes().size());
+}
+
+std::int32_t find_in_text(const Text& searched, const Text& sought) {
+    if (sought.empty()) {
+        return searched.empty() ? -1 : 1;
+    }
+    const std::size_t at = find_at_character_start(searched.bytes(), sought.bytes(), 0, 0);
+    return at == std::string_view::npos ? -1 : static_cast<std::int32_t>(at) + 1;
+}
+
+Text mid_text(const Text& text, std::int32_t start, std::int32_t count) {
+    const std::int64_t length = length_of_text(text);
+    if (start < 1 || start > length || count <= 0) {
+        return {};
+    }
+    const std::int64_t taken = std::min<std::int64_t>(count, length - start + 1);
+    return Text(
+        text.bytes().substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(taken)));
+}
+
+Text left_text(const Text& text, std::int32_t count) {
+    if (count <= 0) {
+        return {};
+    }
+    return Text(text.bytes().substr(0, static_cast<std::size_t>(count)));
+}
+
+Text lower_text(const Text& text) {
+    std::string lowered(text.bytes());
+    for (std::size_t i = 0; i < lowered.size(); ++i) {
+        const char byte = lowered[i];
+        if (is_lead_byte(byte)) {
+            ++i;  // the second byte of a double-byte character is never changed
+        } else if (byte >= 'A' && byte <= 'Z') {
+            lowered[i] = static_cast<char>(byte + ('a' - 'A'));
+        }
+    }
+    return Text(lowered);
+}
+
+Text join_texts(const Text& first, const Text& second) {
+    std::string joined;
+    joined.reserve(first.bytes().size() + second.bytes().size());
+    joined.append(first.bytes()).append(second.bytes());
+    return Text(joined);
+}
+
+TextArray split_on(const Text& text, const Text& delimiter) {
+    TextArray pieces;
+    if (text.empty()) {
+        return pieces;
+    }
+    if (delimiter.empty()) {
+        pieces.push_back(text);
+        return pieces;
+    }
+    const std::string_view bytes = text.bytes();
+    const std::size_t step = delimiter.bytes().size();
+    std::size_t piece_start = 0;
+    for (;;) {
+        const std::size_t at =
+            find_at_character_start(bytes, delimiter.bytes(), piece_start, piece_start);
+        if (at == std::string_view::npos) {
+            break;
+        }
+        pieces.emplace_back(bytes.substr(piece_start, at - piece_start));
+        // Scanning goes on right after the delimiter, which counts as a character start.
+        piece_start = at + step;
+    }
+    if (piece_start < bytes.size()) {
+        pieces.emplace_back(bytes.substr(piece_start));
+    }
+    return pieces;
+}
+
+Text bytes_to_text(const Bytes& bytes) {
+    const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+    std::string text(bytes.begin(), end);
+    return Text(text);
+}
+
+std::int32_t compare_texts(const Text& first, const Text& second) {
+    const int order = first.bytes().compare(second.bytes());
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+std::ostream& operator<<(std::ostream& out, const Text& text) {
+    return out << text.bytes();
+}
+
+}  // namespace qinglan

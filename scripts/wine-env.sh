@@ -1,0 +1,165 @@
+# Wine environment for running and testing Qinglan on Linux. Source it, then:
+#
+#   source scripts/wine-env.sh
+#   wine_env_init "$build_dir"       # display, private prefix, browser recorder
+#   trap wine_env_shutdown EXIT      # the caller decides; this file sets no traps
+#
+# Everything lives under the given directory:
+#   <dir>/wine                  the prefix (32-bit, code page 936, 1024x768 virtual desktop)
+#   <dir>/browser-recorder.sh   stands in for the browser: Wine's browser launcher calls it
+#   <dir>/browser-calls.log     one line per call, the arguments as raw bytes
+#   <dir>/browser-shims/        xdg-open & co. on PATH, also recording, should anything bypass
+#                               the launcher's setting
+#   <dir>/xvfb.log              output of the Xvfb started here, if one was needed
+#
+# Wine programs' output is always sent to files: Wine's background processes inherit file
+# descriptors, so a pipe read from a Wine program can stay open long after the program ended.
+
+# Size of the Windows desktop every program of the prefix runs in.
+: "${QINGLAN_DESKTOP_SIZE:=1024x768}"
+# Screen of the Xvfb started when there is no usable display.
+: "${QINGLAN_XVFB_SCREEN:=1024x768x24}"
+
+# Sets the environment for the prefix under <dir>. Safe to call again.
+wine_env_vars() {
+    local dir=$1
+    mkdir -p "$dir" || return 1
+    QINGLAN_WINE_DIR=$(cd "$dir" && pwd) || return 1
+    export QINGLAN_WINE_DIR
+    export WINEPREFIX="$QINGLAN_WINE_DIR/wine"
+    # Only the 32-bit Wine is installed; a 32-bit prefix is what it can create and run.
+    export WINEARCH=win32
+    export WINEDEBUG=-all
+    # No Mono or Gecko installer dialogs, and no menu entries or file associations on the host.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    # Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives 936.
+    export LANG=zh_CN.UTF-8
+    export LC_ALL=zh_CN.UTF-8
+    case ":$PATH:" in
+        *":$QINGLAN_WINE_DIR/browser-shims:"*) ;;
+        *) export PATH="$QINGLAN_WINE_DIR/browser-shims:$PATH" ;;
+    esac
+}
+
+_wine_display_ok() {
+    [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1
+}
+
+# Uses $DISPLAY if a server answers there; otherwise starts Xvfb on a free display number.
+wine_ensure_display() {
+    _wine_display_ok && return 0
+    local dir=${QINGLAN_WINE_DIR:-${TMPDIR:-/tmp}}
+    local numfile="$dir/xvfb.display"
+    rm -f "$numfile"
+    # -displayfd lets Xvfb pick a free display and write its number once it accepts clients.
+    Xvfb -displayfd 3 -screen 0 "$QINGLAN_XVFB_SCREEN" -nolisten tcp \
+        3>"$numfile" >"$dir/xvfb.log" 2>&1 </dev/null &
+    QINGLAN_XVFB_PID=$!
+    export QINGLAN_XVFB_PID
+    local i num=
+    for ((i = 0; i < 100; i++)); do
+        num=$(tr -dc 0-9 <"$numfile" 2>/dev/null)
+        [ -n "$num" ] && break
+        if ! kill -0 "$QINGLAN_XVFB_PID" 2>/dev/null; then
+            echo "wine-env: Xvfb failed to start, see $dir/xvfb.log" >&2
+            unset QINGLAN_XVFB_PID
+            return 1
+        fi
+        sleep 0.1
+    done
+    if [ -z "$num" ]; then
+        echo "wine-env: Xvfb did not report a display within 10 s" >&2
+        kill "$QINGLAN_XVFB_PID" 2>/dev/null
+        unset QINGLAN_XVFB_PID
+        return 1
+    fi
+    export DISPLAY=":$num"
+}
+
+# Quotes a string for a bash script.
+_wine_sh_quote() {
+    printf "'%s'" "${1//\'/\'\\\'\'}"
+}
+
+# Writes the browser stand-in and the shims that point at it.
+_wine_write_recorder() {
+    local dir=$QINGLAN_WINE_DIR
+    local recorder="$dir/browser-recorder.sh"
+    {
+        echo '#!/bin/bash'
+        echo '# Stands in for a web browser: appends its arguments, space separated, as one line.'
+        echo "printf '%s\\n' \"\$*\" >>$(_wine_sh_quote "$dir/browser-calls.log")"
+    } >"$recorder.tmp" && chmod +x "$recorder.tmp" && mv -f "$recorder.tmp" "$recorder" ||
+        return 1
+    mkdir -p "$dir/browser-shims" || return 1
+    local shim
+    for shim in xdg-open xdg-email x-www-browser www-browser sensible-browser gnome-open kde-open \
+        firefox firefox-esr chromium chromium-browser google-chrome konqueror mozilla opera \
+        epiphany thunderbird; do
+        ln -sfn ../browser-recorder.sh "$dir/browser-shims/$shim" || return 1
+    done
+}
+
+# Waits until every process of the prefix, and its wineserver, have ended.
+_wine_wait_server() {
+    wineserver -w >>"$QINGLAN_WINE_DIR/wine-setup.log" 2>&1
+}
+
+# Creates the prefix once and (re)applies its settings when they changed. Fast when nothing changed.
+wine_prefix_init() {
+    [ -n "${WINEPREFIX:-}" ] && [ -n "${QINGLAN_WINE_DIR:-}" ] || {
+        echo "wine-env: call wine_env_init <dir> first" >&2
+        return 1
+    }
+    _wine_write_recorder || return 1
+    local log="$QINGLAN_WINE_DIR/wine-setup.log"
+    local recorder="$QINGLAN_WINE_DIR/browser-recorder.sh"
+    local marker="$WINEPREFIX/.qinglan-settings"
+    local settings="desktop=$QINGLAN_DESKTOP_SIZE recorder=$recorder"
+    if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$marker" 2>/dev/null)" = "$settings" ]; then
+        return 0
+    fi
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wine wineboot -i >>"$log" 2>&1 </dev/null || {
+            echo "wine-env: wineboot failed, see $log" >&2
+            return 1
+        }
+    fi
+    # The launcher splits the value like a command line, so the path is quoted.
+    local reg_fail=0
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$log" 2>&1 ||
+        reg_fail=1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$QINGLAN_DESKTOP_SIZE" /f \
+        >>"$log" 2>&1 || reg_fail=1
+    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "\"$recorder\"" /f \
+        >>"$log" 2>&1 || reg_fail=1
+    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Mailers /d "\"$recorder\"" /f \
+        >>"$log" 2>&1 || reg_fail=1
+    if [ "$reg_fail" != 0 ]; then
+        echo "wine-env: setting the prefix's registry failed, see $log" >&2
+        return 1
+    fi
+    # Let the server write the registry to disk before the prefix counts as ready.
+    _wine_wait_server
+    printf '%s' "$settings" >"$marker"
+}
+
+# Sets the environment, makes sure there is a display and that the prefix is ready.
+wine_env_init() {
+    local dir=${1:?usage: wine_env_init <dir>}
+    wine_env_vars "$dir" && wine_ensure_display && wine_prefix_init
+}
+
+# Ends every Wine process of the prefix and the Xvfb started by wine_ensure_display.
+wine_env_shutdown() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+    fi
+    if [ -n "${QINGLAN_XVFB_PID:-}" ]; then
+        kill "$QINGLAN_XVFB_PID" 2>/dev/null
+        wait "$QINGLAN_XVFB_PID" 2>/dev/null
+        unset QINGLAN_XVFB_PID
+    fi
+    return 0
+}
