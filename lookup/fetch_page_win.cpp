@@ -88,7 +88,8 @@ Bytes bytes_of_body_value(const VARIANT& value) {
         return {};
     }
     UniqueVariant converted;
-    if (FAILED(VariantChangeType(&converted.get(), &value, 0, VT_ARRAY | VT_UI1)) ||
+    if (FAILED(VariantChangeType(&converted.get(), const_cast<VARIANT*>(&value), 0,
+                                 VT_ARRAY | VT_UI1)) ||
         converted.get().vt != (VT_ARRAY | VT_UI1)) {
         return {};
     }

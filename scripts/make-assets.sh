@@ -185,9 +185,10 @@ def check_pixels(path, rows):
         at = (y * width + x) * 3
         return pixels[at : at + 3]
 
+    half = module_px // 2
     for my in range(modules):
         for mx in range(modules):
-            centre = channels(left + mx * module_px + module_px // 2, top + my * module_px + module_px // 2)
+            centre = channels(left + mx * module_px + half, top + my * module_px + half)
             right = max(centre) < 64 if rows[my][mx] else min(centre) > 192
             if not right:
                 fail(f"module ({mx}, {my}) decodes to the wrong colour")
