@@ -119,7 +119,7 @@ wine_prefix_init() {
     local log="$QINGLAN_WINE_DIR/wine-setup.log"
     local recorder="$QINGLAN_WINE_DIR/browser-recorder.sh"
     local marker="$WINEPREFIX/.qinglan-settings"
-    local settings="desktop=$QINGLAN_DESKTOP_SIZE recorder=$recorder"
+    local settings="desktop=$QINGLAN_DESKTOP_SIZE recorder=$recorder debugger=none"
     if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$marker" 2>/dev/null)" = "$settings" ]; then
         return 0
     fi
@@ -139,6 +139,9 @@ wine_prefix_init() {
         >>"$log" 2>&1 || reg_fail=1
     wine reg add 'HKCU\Software\Wine\WineBrowser' /v Mailers /d "\"$recorder\"" /f \
         >>"$log" 2>&1 || reg_fail=1
+    # A crashing program ends at once with its exception code instead of waiting in winedbg.
+    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
+        >>"$log" 2>&1
     if [ "$reg_fail" != 0 ]; then
         echo "wine-env: setting the prefix's registry failed, see $log" >&2
         return 1

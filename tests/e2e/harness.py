@@ -96,8 +96,11 @@ class WineSession:
 
     def __init__(self, build_dir=None, probe=None, exe=None):
         env = os.environ
-        self.build_dir = Path(build_dir or env.get("QINGLAN_BUILD_DIR") or REPO_DIR / "build")
-        self.build_dir = self.build_dir.resolve()
+        build_dir = build_dir or env.get("QINGLAN_BUILD_DIR")
+        if not build_dir:
+            # No guess: a prefix and logs created in the wrong tree would be hard to notice.
+            raise HarnessError("set QINGLAN_BUILD_DIR (or pass build_dir)")
+        self.build_dir = Path(build_dir).resolve()
         self.wine_dir = Path(env.get("QINGLAN_WINE_DIR") or self.build_dir).resolve()
         self.probe_exe = Path(probe or env.get("QINGLAN_PROBE")
                               or self.build_dir / "qinglan_probe.exe")
@@ -571,7 +574,7 @@ class FakeAddressService:
 
     def query_values(self, name="kw"):
         """The percent-decoded bytes of the query parameter in each request, in order
-        (None for a request without it)."""
+        (None for a request without it). A "+" stays a "+"."""
         values = []
         for line in self.requests():
             parts = line.split(b" ")
@@ -581,7 +584,7 @@ class FakeAddressService:
             for pair in query.split(b"&"):
                 key, _, value = pair.partition(b"=")
                 if key == name.encode():
-                    found = urllib.parse.unquote_to_bytes(value.replace(b"+", b" "))
+                    found = urllib.parse.unquote_to_bytes(value)
                     break
             values.append(found)
         return values

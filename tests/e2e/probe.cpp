@@ -689,7 +689,7 @@ int CmdSetClipboard(const std::string& bytes, const std::optional<std::wstring>&
         if (!PutOnClipboard(CF_UNICODETEXT, wide.data(), wide.size() * sizeof(wchar_t)))
             return Fail("SetClipboardData failed");
     }
-    Line("set").Add("bytes", static_cast<long>(bytes.size())).Print();
+    Line("set").Add("length", static_cast<long>(bytes.size())).Print();
     return 0;
 }
 

@@ -234,6 +234,12 @@ TEST(DecodeJpeg, RefusesDamagedCompressedData) {
     marked[middle] = 0xFF;
     marked[middle + 1] = 0xC4;
     EXPECT_FALSE(decode_jpeg(marked).has_value()) << "marker inserted";
+
+    // Stray bytes between the end of the compressed data and the end marker; more of them than
+    // the Huffman decoder reads ahead, which differs between 32- and 64-bit builds.
+    Bytes padded = whole;
+    padded.insert(padded.end() - 2, 32, 0x5A);
+    EXPECT_FALSE(decode_jpeg(padded).has_value()) << "bytes before the end marker";
 }
 
 TEST(DecodeJpeg, RefusesDataThatIsNotAJpeg) {

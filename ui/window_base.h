@@ -1,0 +1,75 @@
+// The common frame of the tool's windows: one C++ object per window, kept with its HWND, and
+// one handle_message of the derived class that sees every message.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/win_handles.h"
+
+namespace qinglan {
+
+template <typename Derived>
+class WindowBase {
+  public:
+    HWND handle() const { return window_.get(); }
+
+  protected:
+    WindowBase() = default;
+    ~WindowBase() = default;
+    WindowBase(const WindowBase&) = delete;
+    WindowBase& operator=(const WindowBase&) = delete;
+
+    // Registers the class on first use; the object is handed to WM_NCCREATE through the create
+    // parameters and kept in the window's user data from then on.
+    static ATOM register_class(const wchar_t* name, HICON large_icon, HICON small_icon) {
+        WNDCLASSEXW window_class{};
+        window_class.cbSize = sizeof(window_class);
+        if (GetClassInfoExW(GetModuleHandleW(nullptr), name, &window_class)) {
+            return 1;
+        }
+        window_class.lpfnWndProc = &WindowBase::procedure;
+        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.hIcon = large_icon;
+        window_class.hIconSm = small_icon;
+        window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+        window_class.lpszClassName = name;
+        return RegisterClassExW(&window_class);
+    }
+
+    HWND create_window(DWORD extended_style, const wchar_t* class_name, const wchar_t* caption,
+                       DWORD style, RECT outer, HWND owner) {
+        return CreateWindowExW(extended_style, class_name, caption, style, outer.left, outer.top,
+                               outer.right - outer.left, outer.bottom - outer.top, owner, nullptr,
+                               GetModuleHandleW(nullptr), static_cast<Derived*>(this));
+    }
+
+    LRESULT default_handling(UINT message, WPARAM wparam, LPARAM lparam) {
+        return DefWindowProcW(window_.get(), message, wparam, lparam);
+    }
+
+  private:
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+        if (message == WM_NCCREATE) {
+            const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+            auto* self = static_cast<Derived*>(creation->lpCreateParams);
+            self->window_.reset(window);
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        }
+        auto* self = reinterpret_cast<Derived*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self == nullptr) {
+            return DefWindowProcW(window, message, wparam, lparam);
+        }
+        const LRESULT result = self->handle_message(message, wparam, lparam);
+        if (message == WM_NCDESTROY) {
+            // The window is gone: the object no longer owns it.
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            self->window_.release();
+        }
+        return result;
+    }
+
+    UniqueWindow window_;
+};
+
+}  // namespace qinglan
