@@ -11,6 +11,9 @@ else()
 endif()
 include(GoogleTest)
 
+# Where the test scripts keep the Wine prefix and the browser stand-in for this build.
+set(QINGLAN_WINE_DIR ${PROJECT_BINARY_DIR}/wine-env CACHE PATH "Wine environment of the tests")
+
 # A test executable of the project's own, registered with ctest test by test.
 function(qinglan_add_test_executable target)
     add_executable(${target} ${ARGN})
@@ -19,6 +22,9 @@ function(qinglan_add_test_executable target)
     if(WIN32)
         target_link_options(${target} PRIVATE -mconsole)
     endif()
+    # Under Wine the browser stand-in records what the shell was asked to open; the tests read
+    # its log through Wine's drive Z:, which is the Unix root.
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST
-                         PROPERTIES TIMEOUT 120)
+        PROPERTIES TIMEOUT 120
+        ENVIRONMENT "QINGLAN_BROWSER_LOG=Z:${QINGLAN_WINE_DIR}/browser-calls.log")
 endfunction()

@@ -12,7 +12,7 @@ native_packages=(
 )
 windows_packages=(
   g++-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386 xvfb xdotool x11-utils locales fonts-wqy-microhei
+  wine wine32:i386 fonts-wine xvfb xdotool x11-utils locales fonts-wqy-microhei
   imagemagick qrencode libjpeg-turbo-progs python3
 )
 
