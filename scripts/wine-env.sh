@@ -58,7 +58,7 @@ wine_ensure_display() {
     export QINGLAN_XVFB_PID
     local i num=
     for ((i = 0; i < 100; i++)); do
-        num=$(tr -dc 0-9 2>/dev/null <"$numfile")
+        num=$(tr -dc 0-9 2>/dev/null <"$numfile") || true
         [ -n "$num" ] && break
         if ! kill -0 "$QINGLAN_XVFB_PID" 2>/dev/null; then
             echo "wine-env: Xvfb failed to start, see $dir/xvfb.log" >&2
@@ -69,7 +69,7 @@ wine_ensure_display() {
     done
     if [ -z "$num" ]; then
         echo "wine-env: Xvfb did not report a display within 10 s" >&2
-        kill "$QINGLAN_XVFB_PID" 2>/dev/null
+        kill "$QINGLAN_XVFB_PID" 2>/dev/null || true
         unset QINGLAN_XVFB_PID
         return 1
     fi
@@ -88,7 +88,7 @@ _wine_write_recorder() {
     {
         echo '#!/bin/bash'
         echo '# Stands in for a web browser: appends its arguments, space separated, as one line.'
-        echo "printf '%s\\n' \"\$*\" >>$(_wine_sh_quote "$dir/browser-calls.log")"
+        printf '%s >>%s\n' "printf '%s\\n' \"\$*\"" "$(_wine_sh_quote "$dir/browser-calls.log")"
     } >"$recorder.tmp" && chmod +x "$recorder.tmp" && mv -f "$recorder.tmp" "$recorder" ||
         return 1
     mkdir -p "$dir/browser-shims" || return 1
@@ -104,44 +104,41 @@ _wine_write_recorder() {
 # for them to end on their own takes seconds longer, and the desktop process wineboot started
 # would keep running without the virtual desktop setting.
 _wine_stop_server() {
-    wineserver -k >>"$QINGLAN_WINE_DIR/wine-setup.log" 2>&1
-    wineserver -w >>"$QINGLAN_WINE_DIR/wine-setup.log" 2>&1
+    wineserver -k >>"$QINGLAN_WINE_DIR/wine-setup.log" 2>&1 9>&- || true
+    wineserver -w >>"$QINGLAN_WINE_DIR/wine-setup.log" 2>&1 9>&- || true
 }
 
-# Creates the prefix once and (re)applies its settings when they changed. Fast when nothing
-# changed; otherwise it ends the programs running in the prefix.
-wine_prefix_init() {
-    [ -n "${WINEPREFIX:-}" ] && [ -n "${QINGLAN_WINE_DIR:-}" ] || {
-        echo "wine-env: call wine_env_init <dir> first" >&2
-        return 1
-    }
+_wine_prefix_init_locked() {
     _wine_write_recorder || return 1
+    # Wine programs below get "9>&-": the wineserver they start lives on and must not keep
+    # the lock on descriptor 9.
     local log="$QINGLAN_WINE_DIR/wine-setup.log"
     local recorder="$QINGLAN_WINE_DIR/browser-recorder.sh"
     local marker="$WINEPREFIX/.qinglan-settings"
-    local settings="desktop=$QINGLAN_DESKTOP_SIZE recorder=$recorder debugger=none"
+    local settings="desktop=$QINGLAN_DESKTOP_SIZE recorder=$recorder crashdialog=0"
     if [ -f "$WINEPREFIX/system.reg" ] && [ "$(cat "$marker" 2>/dev/null)" = "$settings" ]; then
         return 0
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wine wineboot -i >>"$log" 2>&1 </dev/null || {
+        wine wineboot -i >>"$log" 2>&1 9>&- </dev/null || {
             echo "wine-env: wineboot failed, see $log" >&2
             return 1
         }
     fi
-    # The launcher splits the value like a command line, so the path is quoted.
     local reg_fail=0
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$log" 2>&1 ||
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$log" 2>&1 9>&- ||
         reg_fail=1
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$QINGLAN_DESKTOP_SIZE" /f \
-        >>"$log" 2>&1 || reg_fail=1
+        >>"$log" 2>&1 9>&- || reg_fail=1
+    # The launcher splits the value like a command line, so the path is quoted.
     wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "\"$recorder\"" /f \
-        >>"$log" 2>&1 || reg_fail=1
+        >>"$log" 2>&1 9>&- || reg_fail=1
     wine reg add 'HKCU\Software\Wine\WineBrowser' /v Mailers /d "\"$recorder\"" /f \
-        >>"$log" 2>&1 || reg_fail=1
-    # A crashing program ends at once with its exception code instead of waiting in winedbg.
-    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
-        >>"$log" 2>&1
+        >>"$log" 2>&1 9>&- || reg_fail=1
+    # A crashing program gets its backtrace written to its stdout and ends, instead of waiting
+    # behind winedbg's crash dialog.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >>"$log" 2>&1 9>&- || reg_fail=1
     if [ "$reg_fail" != 0 ]; then
         echo "wine-env: setting the prefix's registry failed, see $log" >&2
         return 1
@@ -149,6 +146,23 @@ wine_prefix_init() {
     # The registry is on disk, and the next program starts a desktop with these settings.
     _wine_stop_server
     printf '%s' "$settings" >"$marker"
+}
+
+# Creates the prefix once and (re)applies its settings when they changed. Fast when nothing
+# changed; otherwise it ends the programs running in the prefix. Scripts started side by side
+# (ctest -j) take turns: the first sets the prefix up, the others then find it ready.
+wine_prefix_init() {
+    if [ -z "${WINEPREFIX:-}" ] || [ -z "${QINGLAN_WINE_DIR:-}" ]; then
+        echo "wine-env: call wine_env_init <dir> first" >&2
+        return 1
+    fi
+    (
+        flock -w 600 9 || {
+            echo "wine-env: another setup of $WINEPREFIX did not finish" >&2
+            exit 1
+        }
+        _wine_prefix_init_locked
+    ) 9>"$QINGLAN_WINE_DIR/.prefix.lock"
 }
 
 # Sets the environment, makes sure there is a display and that the prefix is ready.
@@ -160,12 +174,12 @@ wine_env_init() {
 # Ends every Wine process of the prefix and the Xvfb started by wine_ensure_display.
 wine_env_shutdown() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1
-        wineserver -w >/dev/null 2>&1
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
     fi
     if [ -n "${QINGLAN_XVFB_PID:-}" ]; then
-        kill "$QINGLAN_XVFB_PID" 2>/dev/null
-        wait "$QINGLAN_XVFB_PID" 2>/dev/null
+        kill "$QINGLAN_XVFB_PID" 2>/dev/null || true
+        wait "$QINGLAN_XVFB_PID" 2>/dev/null || true
         unset QINGLAN_XVFB_PID
     fi
     return 0
