@@ -41,8 +41,16 @@ wine_env_vars() {
     esac
 }
 
+# True if an X server answers on $DISPLAY. A busy server, one just started, can refuse a
+# connection now and then (seen with several clients connecting at once), so it gets a few tries.
 _wine_display_ok() {
-    [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1
+    [ -n "${DISPLAY:-}" ] || return 1
+    local i
+    for i in 1 2 3 4 5; do
+        xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && return 0
+        sleep 0.2
+    done
+    return 1
 }
 
 # Uses $DISPLAY if a server answers there; otherwise starts Xvfb on a free display number.

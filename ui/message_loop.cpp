@@ -27,6 +27,11 @@ HWND own_top_level_window(HWND target) {
     return own ? root : nullptr;
 }
 
+bool is_edit_box(HWND window) {
+    wchar_t class_name[16] = {};
+    return GetClassNameW(window, class_name, 16) != 0 && _wcsicmp(class_name, L"Edit") == 0;
+}
+
 void dispatch(MSG& message) {
     if (!handle_window_keys(message)) {
         TranslateMessage(&message);
@@ -55,6 +60,14 @@ bool handle_window_keys(MSG& message) {
             return true;  // no default button, and the focus stays where it is
         case VK_TAB:
             return IsDialogMessageW(window, &message) != FALSE;
+        case 'A':
+            // Ctrl+A selects the whole address, as it does in the system's newer edit boxes.
+            if (is_key_down(VK_CONTROL) && !is_key_down(VK_SHIFT) && !is_key_down(VK_MENU) &&
+                is_edit_box(message.hwnd)) {
+                SendMessageW(message.hwnd, EM_SETSEL, 0, -1);
+                return true;
+            }
+            return false;
         default:
             return false;
     }

@@ -1,5 +1,5 @@
 // The message loops of the tool, with the keys that its windows share: Esc closes the window,
-// Enter does nothing, Tab moves the focus among the controls.
+// Enter does nothing, Tab moves the focus among the controls, Ctrl+A selects an edit box's text.
 #pragma once
 
 #include <windows.h>

@@ -134,6 +134,7 @@ class WineSession:
     def close(self):
         for app in list(self._apps):
             app.kill()
+        self._origin = None
         if self.env is not None:
             # Last resort for whatever the programs started (the browser launcher, say).
             self._run_quiet(["wineserver", "-k"], timeout=30)
@@ -170,9 +171,10 @@ class WineSession:
         return env
 
     def _display_ok(self, display):
-        return bool(display) and subprocess.run(
+        # A busy X server now and then refuses a connection: a few tries before giving up.
+        return bool(display) and bool(_poll(lambda: subprocess.run(
             ["xdpyinfo", "-display", display], stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0, 1.0, 0.2))
 
     def _ensure_display(self):
         if self._display_ok(self.env.get("DISPLAY")):
@@ -245,10 +247,21 @@ class WineSession:
                                f"{result.stderr.decode(errors='replace')}")
         return result.records
 
+    def _probe_found(self, *args, timeout=60):
+        """The probe's result, or None when it reports (exit code 1) that the thing asked for
+        is not there; raises on failures."""
+        result = self.run_probe(*args, timeout=timeout)
+        if result.returncode == 1:
+            return None
+        if result.returncode != 0:
+            raise HarnessError(f"probe {' '.join(map(str, args))} exited {result.returncode}: "
+                               f"{result.stderr.decode(errors='replace')}")
+        return result
+
     def window(self, cls=MAIN_CLASS):
         """The top-level window of the class as a dict, or None when there is none."""
-        result = self.run_probe("window", cls)
-        return result.first("window") if result.returncode == 0 else None
+        result = self._probe_found("window", cls)
+        return result.first("window") if result else None
 
     def controls(self, cls=MAIN_CLASS):
         """Direct child controls of the window, keyed by control id."""
@@ -257,9 +270,9 @@ class WineSession:
     def rows(self, cls=MAIN_CLASS):
         """The window's list view: {"texts": [bytes], "rows": [dict], "selected": int,
         "columns": [dict], "view": dict}."""
-        result = self.run_probe("rows", cls)
-        if result.returncode != 0:
-            raise HarnessError(f"probe rows {cls} exited {result.returncode}")
+        result = self._probe_found("rows", cls)
+        if result is None:
+            raise HarnessError(f"no {cls} window with a list view")
         rows = result.all("row")
         if len(rows) != result.first("count")["n"]:
             raise HarnessError("probe rows: row count and rows differ")
@@ -308,13 +321,13 @@ class WineSession:
 
     def wait_window(self, cls=MAIN_CLASS, timeout=20.0):
         """True once a visible top-level window of the class exists."""
-        return self.run_probe("wait-window", cls, int(timeout * 1000),
-                              timeout=timeout + 30).returncode == 0
+        return self._probe_found("wait-window", cls, int(timeout * 1000),
+                                 timeout=timeout + 30) is not None
 
     def wait_gone(self, cls, timeout=10.0):
         """True once no visible top-level window of the class remains."""
-        return self.run_probe("wait-gone", cls, int(timeout * 1000),
-                              timeout=timeout + 30).returncode == 0
+        return self._probe_found("wait-gone", cls, int(timeout * 1000),
+                                 timeout=timeout + 30) is not None
 
     def start_app(self, exe=None, args=(), main_class=MAIN_CLASS, timeout=30.0, cwd=None):
         """Starts a program (default: the one under test) and waits for its main window."""
@@ -357,16 +370,29 @@ class WineSession:
         """X root coordinates of the Windows desktop's (0, 0): the top-left corner of the X
         window Wine's virtual desktop draws into, named "<name> - Wine desktop"."""
         if self._origin is None:
-            ids = _poll(lambda: self._x("xdotool", "search", "--name", " - Wine desktop$",
-                                        check=False).split(), 10)
-            if not ids:
-                raise HarnessError("no Wine virtual desktop window on the display")
-            info = self._x("xwininfo", "-id", ids[0])
+            window = _poll(self._own_desktop_window, 10)
+            if not window:
+                raise HarnessError("no Wine virtual desktop of this prefix on the display")
+            info = self._x("xwininfo", "-id", window)
             fields = dict(line.strip().split(":", 1) for line in info.splitlines()
                           if line.strip().startswith("Absolute upper-left"))
             self._origin = (int(fields["Absolute upper-left X"]),
                             int(fields["Absolute upper-left Y"]))
         return self._origin
+
+    def _own_desktop_window(self):
+        """The X window of this prefix's desktop: other prefixes may show theirs on the same
+        display, so the window's process must run in this prefix."""
+        ids = self._x("xdotool", "search", "--name", " - Wine desktop$", check=False).split()
+        for window in ids:
+            pid = self._x("xdotool", "getwindowpid", window, check=False).strip()
+            try:
+                environ = Path(f"/proc/{pid}/environ").read_bytes().split(b"\0")
+            except (OSError, ValueError):
+                continue
+            if ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode() in environ:
+                return window
+        return None
 
     def to_x(self, x, y):
         """Windows screen coordinates (as the probe reports them) -> X root coordinates."""
@@ -481,9 +507,12 @@ class App:
             return None
 
     def kill(self):
+        """Ends the program if it still runs, and waits until its main window is gone, so the
+        next program's window cannot be mistaken for this one's."""
         if self.proc is not None and self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+            self.session.wait_gone(self.main_class, 10)
         if self in self.session._apps:
             self.session._apps.remove(self)
 

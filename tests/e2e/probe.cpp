@@ -54,7 +54,8 @@ std::string Hex(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size() * 2);
-    for (unsigned char c : bytes) {
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
         out += kDigits[c >> 4];
         out += kDigits[c & 15];
     }

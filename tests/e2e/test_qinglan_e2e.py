@@ -67,7 +67,7 @@ class QinglanTest(unittest.TestCase):
 
     def read(self, typed):
         self.click_control(ADDRESS_BOX)
-        self.session.key("ctrl+a", "BackSpace")
+        self.session.key("ctrl+a", "BackSpace")  # replaces what an earlier read left
         self.session.type_text(typed)
         self.click_control(READ_BUTTON)
         self.assertTrue(self.service.wait_for_requests(self.requests_before + 1))
@@ -111,14 +111,18 @@ class QinglanTest(unittest.TestCase):
         self.choose_from_row_menu(3, 0)   # a local program is never handed to the shell
         self.choose_from_row_menu(0, 0)
         self.session.wait_browser_calls(1)
+        self.choose_from_row_menu(1, 0)   # a caption over 512 bytes is opened whole
+        self.session.wait_browser_calls(2)
         time.sleep(1.0)
-        self.assertEqual(self.session.browser_calls(), [PLAIN_ADDRESS])
+        self.assertEqual(self.session.browser_calls(), [PLAIN_ADDRESS, LONG_ADDRESS])
         self.assertIsNone(self.session.window("Notepad"))  # the shell would have started it
 
         # A second read replaces every row and leaves none selected.
         self.service.respond(result_page([b"http://cdn.example/other.mp4"]))
         try:
             self.read("v.example/watch?id=8")
+            self.assertEqual(self.service.requests()[-1],
+                             b"GET /parse.php?kw=v.example/watch?id=8 HTTP/1.1")
         finally:
             self.service.respond(result_page([PLAIN_ADDRESS, LONG_ADDRESS, CHINESE_ADDRESS,
                                               LOCAL_PROGRAM]))
