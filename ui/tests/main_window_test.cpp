@@ -363,6 +363,31 @@ TEST_F(MainWindowTest, TheSiteLinkShowsTheHandCursor) {
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
 }
 
+TEST_F(MainWindowTest, TabMovesTheFocusAmongTheFourControlsThatTakeIt) {
+    const int order[] = {kAddressBoxId, kReadButtonId, kAddressListId, kInstructionsButtonId,
+                         kAddressBoxId};
+    SetFocus(control(order[0]));
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        press_key(GetFocus(), VK_TAB);
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), order[i]) << "after " << order[i - 1];
+    }
+    press_key(GetFocus(), VK_TAB, {VK_SHIFT});
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), kInstructionsButtonId);
+}
+
+TEST_F(MainWindowTest, CtrlASelectsTheWholeAddress) {
+    HWND box = control(kAddressBoxId);
+    SetWindowTextW(box, L"http://v.example/watch?id=1");
+    SetFocus(box);
+    SendMessageW(box, EM_SETSEL, 3, 3);
+    press_key(box, 'A', {VK_CONTROL});
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(box, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, 27u);
+}
+
 TEST_F(MainWindowTest, EscClosesTheWindowFromAnyControl) {
     press_key(control(kAddressBoxId), VK_ESCAPE, {VK_SHIFT});
     EXPECT_TRUE(IsWindow(window_.handle()));
