@@ -27,10 +27,20 @@ build_native() {
     cmake --build "$QINGLAN_BUILD/native"
 }
 
+# The address service as it is run, optimised and without tests.
+build_service() {
+    cmake -S "$QINGLAN_ROOT" -B "$QINGLAN_BUILD/service" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DQINGLAN_TESTS=OFF >"$QINGLAN_BUILD/service-configure.log" 2>&1 ||
+        { cat "$QINGLAN_BUILD/service-configure.log"; return 1; }
+    cmake --build "$QINGLAN_BUILD/service" --target qinglan-service
+}
+QINGLAN_SERVICE_EXE=$QINGLAN_BUILD/service/service/qinglan-service
+
 # The libFuzzer targets, with clang.
 build_fuzz() {
     CC=clang CXX=clang++ cmake -S "$QINGLAN_ROOT" -B "$QINGLAN_BUILD/fuzz" -G Ninja \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQINGLAN_FUZZ=ON -DQINGLAN_TESTS=OFF \
+        -DQINGLAN_SERVICE=OFF \
         >"$QINGLAN_BUILD/fuzz-configure.log" 2>&1 ||
         { cat "$QINGLAN_BUILD/fuzz-configure.log"; return 1; }
     cmake --build "$QINGLAN_BUILD/fuzz"
