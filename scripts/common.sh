@@ -8,15 +8,16 @@ QINGLAN_JPEG_MINGW=${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-i686
 say() { printf '\n== %s\n' "$*"; }
 
 # The Windows program and its tests, cross-compiled; the libjpeg built by build-libjpeg-mingw.sh.
+# Arguments name the targets to build (default: all of them).
 build_windows() {
     cmake -S "$QINGLAN_ROOT" -B "$QINGLAN_BUILD/windows" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$QINGLAN_ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release \
         -DJPEG_INCLUDE_DIR="$QINGLAN_JPEG_MINGW/include" \
         -DJPEG_LIBRARY="$QINGLAN_JPEG_MINGW/lib/libjpeg.a" \
-        "$@" >"$QINGLAN_BUILD/windows-configure.log" 2>&1 ||
+        >"$QINGLAN_BUILD/windows-configure.log" 2>&1 ||
         { cat "$QINGLAN_BUILD/windows-configure.log"; return 1; }
-    cmake --build "$QINGLAN_BUILD/windows"
+    cmake --build "$QINGLAN_BUILD/windows" ${1:+--target "$@"}
 }
 
 # The window-free lookup and the picture decoder, natively, with AddressSanitizer and UBSan.

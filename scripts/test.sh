@@ -37,5 +37,7 @@ build_windows
 source "$QINGLAN_ROOT/scripts/wine-env.sh"
 wine_env_init "$QINGLAN_BUILD/windows/wine-env"
 trap 'wine_env_shutdown || true' EXIT
+# The end-to-end test of the main job uses the address service of the native build.
+export QINGLAN_SERVICE_EXE=$QINGLAN_BUILD/native/service/qinglan-service
 # One at a time: the tests share one desktop, one clipboard and one keyboard.
 ctest --test-dir "$QINGLAN_BUILD/windows" --output-on-failure
