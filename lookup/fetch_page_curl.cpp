@@ -7,6 +7,7 @@
 #include <string>
 
 #include "lookup/http_client.h"
+#include "lookup/percent_encoding.h"
 
 namespace qinglan {
 namespace {
@@ -25,21 +26,7 @@ bool must_be_escaped(unsigned char byte) {
 // carry as they stand are percent-encoded one by one (so code-page-936 bytes stay those bytes),
 // everything else goes as typed, and a fragment is not sent.
 std::string address_for_wire(std::string_view address) {
-    address = address.substr(0, address.find('#'));
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string wire;
-    wire.reserve(address.size());
-    for (const char c : address) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (must_be_escaped(byte)) {
-            wire += '%';
-            wire += kHex[byte >> 4];
-            wire += kHex[byte & 0x0F];
-        } else {
-            wire += c;
-        }
-    }
-    return wire;
+    return percent_encode_if(address.substr(0, address.find('#')), must_be_escaped);
 }
 
 struct BodySink {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "lookup/percent_encoding.h"
 #include "service/gbk.h"
 
 namespace qinglan::service {
@@ -36,20 +37,7 @@ std::string seconds_text(std::chrono::milliseconds limit) {
 }  // namespace
 
 std::string anchor_address(std::string_view url) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string written;
-    written.reserve(url.size());
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (breaks_anchor(byte)) {
-            written += '%';
-            written += kHex[byte >> 4];
-            written += kHex[byte & 0x0F];
-        } else {
-            written += c;
-        }
-    }
-    return written;
+    return percent_encode_if(url, breaks_anchor);
 }
 
 std::string link_text(const MediaAddress& address) {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "lookup/percent_encoding.h"
+
 namespace qinglan::service {
 namespace {
 
@@ -135,20 +137,7 @@ std::string percent_decode(std::string_view text) {
 }
 
 std::string escape_for_url(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (must_be_escaped(byte)) {
-            escaped += '%';
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 0x0F];
-        } else {
-            escaped += c;
-        }
-    }
-    return escaped;
+    return percent_encode_if(text, must_be_escaped);
 }
 
 WatchAddress normalise_watch_address(std::string_view raw_kw) {
