@@ -1,6 +1,7 @@
 #include "lookup/text.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ostream>
 
 namespace qinglan {
@@ -14,6 +15,41 @@ std::string_view up_to_first_zero(std::string_view bytes) {
     return bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
 }
 
+// The first `sought` in `text` at or after `from`, as string_view::find gives it.
+// The first byte of the page markers ('<', '"') occurs every few bytes of a page, so each
+// candidate's second byte is compared in place before the rest is compared by a call.
+std::size_t find_bytes(std::string_view text, std::string_view sought, std::size_t from) {
+    const std::size_t length = sought.size();
+    if (length == 0) {
+        return from <= text.size() ? from : std::string_view::npos;
+    }
+    if (from >= text.size() || text.size() - from < length) {
+        return std::string_view::npos;
+    }
+    const char* const begin = text.data();
+    const char* const last = begin + (text.size() - length);  // the last place a match can start
+    const char* at = begin + from;
+    for (;;) {
+        at = static_cast<const char*>(
+            std::memchr(at, sought[0], static_cast<std::size_t>(last - at) + 1));
+        if (at == nullptr) {
+            return std::string_view::npos;
+        }
+        if (length == 1 ||
+            (at[1] == sought[1] && std::memcmp(at + 2, sought.data() + 2, length - 2) == 0)) {
+            return static_cast<std::size_t>(at - begin);
+        }
+        if (at == last) {
+            return std::string_view::npos;
+        }
+        ++at;
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
 // Finds `sought` in `text` at or after `from`, but only where a character begins, counting
 // characters from `boundary`, a position known to start one (boundary <= from).
 //
@@ -24,7 +60,7 @@ std::string_view up_to_first_zero(std::string_view bytes) {
 std::size_t find_at_character_start(std::string_view text, std::string_view sought,
                                     std::size_t boundary, std::size_t from) {
     for (;;) {
-        const std::size_t candidate = text.find(sought, from);
+        const std::size_t candidate = find_bytes(text, sought, from);
         if (candidate == std::string_view::npos) {
             return candidate;
         }
@@ -42,7 +78,9 @@ std::size_t find_at_character_start(std::string_view text, std::string_view soug
     }
 }
 
-}  // namespace
+}  // namespace detail
+
+using detail::find_at_character_start;
 
 Text::Text(std::string_view bytes) : bytes_(up_to_first_zero(bytes)) {}
 
@@ -126,9 +164,8 @@ TextArray split_on(const Text& text, const Text& delimiter) {
 }
 
 Text bytes_to_text(const Bytes& bytes) {
-    const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
-    std::string text(bytes.begin(), end);
-    return Text(text);
+    // The constructor stops at the first zero byte (found with memchr) and copies once.
+    return Text(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::int32_t compare_texts(const Text& first, const Text& second) {

@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs every test:
 #   - the source format check,
 #   - the lookup and the picture decoder natively, under AddressSanitizer and UBSan,
-#   - the extraction's fuzz target for a bounded time (QINGLAN_FUZZ_SECONDS, default 30),
+#   - the fuzz targets for a bounded time each (QINGLAN_FUZZ_SECONDS, default 30),
 #   - the Windows program's tests under Wine on a virtual X display: the lookup against the
 #     Windows HTTP component, the real windows in-process, and the real qinglan.exe driven from
 #     outside with real input.
@@ -19,18 +19,23 @@ say "Native build and tests (AddressSanitizer, UBSan)"
 build_native
 ctest --test-dir "$QINGLAN_BUILD/native" --output-on-failure -j "$(nproc)"
 
-say "Fuzzing the extraction for ${QINGLAN_FUZZ_SECONDS:-30} s"
+say "Fuzzing the extraction and the text operations, ${QINGLAN_FUZZ_SECONDS:-30} s each"
 build_fuzz
-corpus=$QINGLAN_BUILD/fuzz/corpus
-mkdir -p "$corpus"
-if ! "$QINGLAN_BUILD/fuzz/lookup/fuzz/extraction_fuzzer" -max_total_time="${QINGLAN_FUZZ_SECONDS:-30}" \
-    -max_len=65536 -artifact_prefix="$QINGLAN_BUILD/fuzz/" "$corpus" \
-    "$QINGLAN_ROOT/lookup/fuzz/corpus" >"$QINGLAN_BUILD/fuzz/run.log" 2>&1; then
-    tail -n 40 "$QINGLAN_BUILD/fuzz/run.log"
-    echo "fuzzing found a fault; the input is in $QINGLAN_BUILD/fuzz/" >&2
-    exit 1
-fi
-grep -E '^Done [0-9]+ runs' "$QINGLAN_BUILD/fuzz/run.log" || true
+for fuzzer in extraction_fuzzer text_ops_fuzzer; do
+    corpus=$QINGLAN_BUILD/fuzz/corpus/$fuzzer
+    mkdir -p "$corpus"
+    seeds=()
+    [ "$fuzzer" = extraction_fuzzer ] && seeds=("$QINGLAN_ROOT/lookup/fuzz/corpus")
+    log=$QINGLAN_BUILD/fuzz/$fuzzer.log
+    if ! "$QINGLAN_BUILD/fuzz/lookup/fuzz/$fuzzer" -max_total_time="${QINGLAN_FUZZ_SECONDS:-30}" \
+        -max_len=65536 -artifact_prefix="$QINGLAN_BUILD/fuzz/" "$corpus" "${seeds[@]}" \
+        >"$log" 2>&1; then
+        tail -n 40 "$log"
+        echo "$fuzzer found a fault; the input is in $QINGLAN_BUILD/fuzz/" >&2
+        exit 1
+    fi
+    echo "$fuzzer: $(grep -E '^Done [0-9]+ runs' "$log" || echo done)"
+done
 
 say "Windows build and tests under Wine"
 build_windows

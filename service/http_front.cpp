@@ -428,6 +428,13 @@ bool run_http_front(AddressService& service, const FrontOptions& options) {
             return httplib::Server::HandlerResponse::Handled;
         }));
 
+    // The address may be taken again while connections of an earlier server on it wait out
+    // their TIME_WAIT; but only one server listens there at a time (no SO_REUSEPORT, which
+    // httplib would set and which would let a second service share the port unnoticed).
+    server.set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     if (!server.bind_to_port(options.listen.host, options.listen.port)) {
         return false;
     }

@@ -204,5 +204,5 @@ class QinglanTest(unittest.TestCase):
 if __name__ == "__main__":
     result = unittest.main(exit=False, verbosity=2).result
     failed = len(result.failures) + len(result.errors)
-    print(f"{result.testsRun - failed} passed, {failed} failed")
+    print(f"{max(result.testsRun - failed, 0)} passed, {failed} failed")
     sys.exit(1 if failed else 0)

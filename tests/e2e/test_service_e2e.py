@@ -5,7 +5,6 @@ loopback, and lists the video's addresses; 复制 puts one on the clipboard.
 Needs QINGLAN_SERVICE_EXE (the native service) besides the variables the harness reads.
 """
 
-import functools
 import http.server
 import os
 import subprocess
@@ -52,9 +51,11 @@ class ServiceEndToEndTest(unittest.TestCase):
         cls.service = subprocess.Popen([os.environ["QINGLAN_SERVICE_EXE"]],
                                        stdin=subprocess.DEVNULL, stdout=cls.service_log,
                                        stderr=cls.service_log)
-        if not harness._poll(functools.partial(cls.healthy), 60, interval=0.3):
+        if not harness._poll(lambda: cls.service.poll() is not None or cls.healthy(), 60,
+                             interval=0.3) or cls.service.poll() is not None:
             cls.tearDownClass()
-            raise harness.HarnessError("the address service did not become ready")
+            log = (cls.session.wine_dir / "service-e2e.log").read_text(errors="replace")
+            raise harness.HarnessError(f"the address service did not become ready: {log}")
 
     @staticmethod
     def healthy():
@@ -102,5 +103,5 @@ class ServiceEndToEndTest(unittest.TestCase):
 if __name__ == "__main__":
     result = unittest.main(exit=False, verbosity=2).result
     failed = len(result.failures) + len(result.errors)
-    print(f"{result.testsRun - failed} passed, {failed} failed")
+    print(f"{max(result.testsRun - failed, 0)} passed, {failed} failed")
     sys.exit(1 if failed else 0)
