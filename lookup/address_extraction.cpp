@@ -3,15 +3,10 @@
 #include <string_view>
 #include <utility>
 
+#include "lookup/character_search.h"
 #include "lookup/service_hosts.h"
 
 namespace qinglan {
-namespace detail {
-// The character-start search of the text layer (text.cpp), on bytes that are not copied.
-std::size_t find_at_character_start(std::string_view text, std::string_view sought,
-                                    std::size_t boundary, std::size_t from);
-}  // namespace detail
-
 namespace {
 
 // The page layout of the address service, in code page 936.

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ostream>
 
+#include "lookup/character_search.h"
+
 namespace qinglan {
 namespace {
 
