@@ -8,8 +8,9 @@
 
 namespace qinglan {
 
-// How long a request may wait. The platform component on Windows has limits of its own of about
-// these sizes; the portable client enforces them so that a read can never hang forever.
+// How long a request may wait and how much it may bring, for the portable client, so that a read
+// can never hang forever or exhaust memory. The Windows component takes none of these: it keeps
+// whatever limits the platform gives it (under Wine, none).
 struct FetchLimits {
     std::chrono::milliseconds connect_timeout{60'000};
     std::chrono::milliseconds stall_timeout{30'000};  // no data at all for this long

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ostream>
 
 #include "lookup/character_search.h"
 
@@ -173,10 +172,6 @@ Text bytes_to_text(const Bytes& bytes) {
 std::int32_t compare_texts(const Text& first, const Text& second) {
     const int order = first.bytes().compare(second.bytes());
     return order < 0 ? -1 : (order > 0 ? 1 : 0);
-}
-
-std::ostream& operator<<(std::ostream& out, const Text& text) {
-    return out << text.bytes();
 }
 
 }  // namespace qinglan

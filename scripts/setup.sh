@@ -8,7 +8,7 @@ set -euo pipefail
 native_packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev googletest libcurl4-openssl-dev libjpeg62-turbo-dev libcpp-httplib-dev
-  clang-format nlohmann-json3-dev yt-dlp curl
+  clang-format nlohmann-json3-dev yt-dlp curl libbenchmark-dev
 )
 windows_packages=(
   g++-mingw-w64-i686 mingw-w64-tools

@@ -11,6 +11,7 @@ void close_socket(SocketHandle s) {
     closesocket(s);
 }
 using IoSize = int;
+constexpr int kSendFlags = 0;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,6 +24,8 @@ void close_socket(SocketHandle s) {
     close(s);
 }
 using IoSize = std::size_t;
+// A peer that hangs up early must not end the test process with SIGPIPE.
+constexpr int kSendFlags = MSG_NOSIGNAL;
 #endif
 
 namespace qinglan::testing {
@@ -96,7 +99,7 @@ std::string http_response(int status, std::string_view body, std::string_view ex
 bool Connection::send(std::string_view bytes) {
     while (!bytes.empty()) {
         const auto sent =
-            ::send(as_socket(socket_), bytes.data(), static_cast<IoSize>(bytes.size()), 0);
+            ::send(as_socket(socket_), bytes.data(), static_cast<IoSize>(bytes.size()), kSendFlags);
         if (sent <= 0) {
             return false;
         }
