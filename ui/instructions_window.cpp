@@ -29,14 +29,6 @@ constexpr std::array<ControlDefinition, 3> kControls{{
     {kLowerTextId, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, 8, 288, 448, 96, kLowerText},
 }};
 
-// Left and top edges centre the window on the primary screen, truncating toward zero and not
-// clamped: on a screen smaller than the window it starts partly off the screen.
-RECT centred_on_primary_screen() {
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - kOuterWidth) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - kOuterHeight) / 2;
-    return {left, top, left + kOuterWidth, top + kOuterHeight};
-}
-
 struct WindowsToDisable {
     HWND except;
     std::vector<std::pair<HWND, bool>>* disabled;
@@ -85,7 +77,7 @@ bool InstructionsWindow::show_modal() {
 bool InstructionsWindow::create_hidden() {
     register_class(kInstructionsWindowClass, application_icon_large(), application_icon_small());
     const std::wstring caption = to_wide(kInstructionsWindowCaption);
-    const RECT outer = centred_on_primary_screen();
+    const RECT outer = centred_on_primary_screen(kOuterWidth, kOuterHeight);
     if (create_window(0, kInstructionsWindowClass, caption.c_str(), kFrameStyle, outer,
                       invisible_owner_window()) == nullptr) {
         return false;

@@ -54,19 +54,6 @@ constexpr std::array<MenuItem, 2> kAddressMenu{{
 }};
 constexpr int kMenuOffset = 3;  // the menu opens this far right of and below the pointer
 
-RECT centred_on_primary_screen(int width, int height) {
-    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    return {left, top, left + width, top + height};
-}
-
-Text window_text(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    const int copied = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
-    text.resize(static_cast<std::size_t>(copied));
-    return from_wide(text);
-}
-
 }  // namespace
 
 MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options)) {}

@@ -4,9 +4,30 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "lookup/text.h"
+#include "ui/code_page.h"
 #include "ui/win_handles.h"
 
 namespace qinglan {
+
+// The outer rectangle of a window of this size centred on the primary screen: each edge by
+// integer division, truncating toward zero, and not clamped, so on a screen smaller than the
+// window it starts partly off the screen.
+inline RECT centred_on_primary_screen(int width, int height) {
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    return {left, top, left + width, top + height};
+}
+
+// A window's whole text, in code page 936.
+inline Text window_text(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    const int copied = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return from_wide(text);
+}
 
 template <typename Derived>
 class WindowBase {

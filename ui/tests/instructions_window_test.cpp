@@ -71,7 +71,7 @@ TEST_F(InstructionsWindowTest, OpensCentredOwnedByTheInvisibleWindowAndModal) {
         EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
         EXPECT_EQ(GetWindow(window, GW_OWNER), owner_.handle());
         EXPECT_FALSE(IsWindowVisible(owner_.handle()));
-        EXPECT_EQ(text_of(window), Text("\xCA\xB9\xD3\xC3\xCB\xB5\xC3\xF7"));  // 使用说明
+        EXPECT_EQ(window_text(window), Text("\xCA\xB9\xD3\xC3\xCB\xB5\xC3\xF7"));  // 使用说明
         EXPECT_FALSE(IsWindowEnabled(main_.handle()));
         EXPECT_EQ(GetActiveWindow(), window);
         EXPECT_EQ(GetFocus(), window);
@@ -102,7 +102,7 @@ TEST_F(InstructionsWindowTest, ShowsBothTextsWholeInTheirLabels) {
             EXPECT_EQ(rect.top, label.rect.top);
             EXPECT_EQ(rect.right, label.rect.right);
             EXPECT_EQ(rect.bottom, label.rect.bottom);
-            EXPECT_EQ(text_of(child), Text(label.text));
+            EXPECT_EQ(window_text(child), Text(label.text));
             EXPECT_FALSE(GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP);
         }
     });

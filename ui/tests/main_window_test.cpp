@@ -93,7 +93,7 @@ TEST_F(MainWindowTest, OpensCentredWithAFixedFrameAndOnlyACloseBox) {
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
     EXPECT_EQ(GetWindow(window_.handle(), GW_OWNER), nullptr);  // it has its taskbar button
-    EXPECT_EQ(text_of(window_.handle()),
+    EXPECT_EQ(window_text(window_.handle()),
               Text("\xC7\xE0\xE1\xB0 - \xCA\xD3\xC6\xB5\xCF\xC2\xD4\xD8\xB9\xA4\xBE\xDF"));
     EXPECT_NE(SendMessageW(window_.handle(), WM_GETICON, ICON_BIG, 0), 0);
     EXPECT_NE(SendMessageW(window_.handle(), WM_GETICON, ICON_SMALL, 0), 0);
@@ -131,7 +131,7 @@ TEST_F(MainWindowTest, ControlsStandWhereTheDesignPutsThem) {
         EXPECT_EQ(rect.top, expected.rect.top) << expected.id;
         EXPECT_EQ(rect.right, expected.rect.right) << expected.id;
         EXPECT_EQ(rect.bottom, expected.rect.bottom) << expected.id;
-        EXPECT_EQ(text_of(child), Text(expected.text)) << expected.id;
+        EXPECT_EQ(window_text(child), Text(expected.text)) << expected.id;
         EXPECT_EQ(SendMessageW(child, WM_GETFONT, 0, 0), default_font) << expected.id;
         const auto style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
         EXPECT_EQ((style & WS_TABSTOP) != 0, expected.tab_stop) << expected.id;
@@ -245,7 +245,7 @@ TEST_F(MainWindowWithServiceTest, ReadListsTheAddressesAndASecondReadReplacesThe
     ASSERT_EQ(server_->requests().size(), 1u);
     EXPECT_EQ(server_->requests()[0].request_line,
               "GET /parse.php?kw=http://video.example/watch?id=1%20&t=2 HTTP/1.1");
-    EXPECT_EQ(text_of(control(kAddressBoxId)), Text("http://video.example/watch?id=1 &t=2"));
+    EXPECT_EQ(window_text(control(kAddressBoxId)), Text("http://video.example/watch?id=1 &t=2"));
 
     select_row(1);
     type_and_read("second");

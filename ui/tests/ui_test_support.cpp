@@ -92,13 +92,6 @@ void put_on_clipboard(const std::string& bytes) {
     }
 }
 
-Text text_of(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return from_wide(text);
-}
-
 std::string browser_calls() {
     const char* log = std::getenv("QINGLAN_BROWSER_LOG");
     if (log == nullptr) {

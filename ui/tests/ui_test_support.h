@@ -28,9 +28,6 @@ void press_key(HWND target, WPARAM key, std::initializer_list<int> modifiers = {
 std::optional<std::string> clipboard_text();
 void put_on_clipboard(const std::string& bytes);
 
-// The text of a window, in code page 936.
-Text text_of(HWND window);
-
 // The lines that the browser stand-in has recorded so far (one per address it was given).
 std::string browser_calls();
 // Waits until the browser stand-in has recorded `count` lines or `limit` has passed.
