@@ -113,9 +113,7 @@ const Page& page_of(std::size_t size, std::size_t anchors) {
 
 // What a read does once the page has arrived.
 void extract(const Bytes& body, qinglan::AddressList& list) {
-    const Text page = qinglan::bytes_to_text(body);
-    const Text block = qinglan::text_between(page, kFront, kBack);
-    qinglan::fill_address_list(block, list);
+    qinglan::extract_addresses(body, list);
 }
 
 // Whether each pass starts with the page in the cache (as a small page is, just after it was

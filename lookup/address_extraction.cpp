@@ -1,5 +1,6 @@
 #include "lookup/address_extraction.h"
 
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -60,35 +61,21 @@ std::string_view view_between(std::string_view whole, std::string_view front,
     return view_from(whole, front.size() - 2, back);
 }
 
-}  // namespace
-
-Text service_base_address() {
-    return join_texts(join_texts("http://", kAddressServiceHost), "/parse.php?kw=");
+// The body as bytes_to_text turns it into a text, without the copy.
+std::string_view text_view_of(const Bytes& body) {
+    const auto* first = reinterpret_cast<const char*>(body.data());
+    const void* zero = body.empty() ? nullptr : std::memchr(first, 0, body.size());
+    const std::size_t length =
+        zero == nullptr ? body.size()
+                        : static_cast<std::size_t>(static_cast<const char*>(zero) - first);
+    return {first, length};
 }
 
-void read_addresses(const Text& watch_address, AddressList& list) {
-    read_addresses_from(service_base_address(), watch_address, list);
-}
-
-void read_addresses_from(const Text& service_base, const Text& watch_address, AddressList& list,
-                         const FetchLimits& limits) {
-    Text request_address = join_texts(service_base, watch_address);
-    const Bytes body = fetch_page(request_address, limits);
-    const Text page = bytes_to_text(body);
-    const Text block = text_between(page, kFrontMarker, kBackMarker);
-    fill_address_list(block, list);
-}
-
-Text text_between(const Text& whole, const Text& front, const Text& back) {
-    return Text(view_between(whole.bytes(), front.bytes(), back.bytes()));
-}
-
-void fill_address_list(const Text& block, AddressList& list) {
+void fill_rows(std::string_view block, AddressList& list) {
     list.clear_rows();
     // The pieces of split_on(block, "<a"), visited in place instead of copied: each "<a" at a
     // character start ends a piece, scanning goes on right after it, and a block that ends with
     // "<a" has no empty last piece.
-    const std::string_view bytes = block.bytes();
     const std::string_view delimiter = kAnchorDelimiter;
     std::size_t piece_start = 0;
     bool first_piece = true;
@@ -103,21 +90,51 @@ void fill_address_list(const Text& block, AddressList& list) {
         // caption starts at the piece's 8th byte, right after ` href="`; no need to look.
         list.set_row_caption(row, 0, Text(view_from(piece, kCaptionFrom, kAddressEndMarker)));
     };
-    if (bytes.empty()) {
+    if (block.empty()) {
         return;
     }
     for (;;) {
         const std::size_t at =
-            detail::find_at_character_start(bytes, delimiter, piece_start, piece_start);
+            detail::find_at_character_start(block, delimiter, piece_start, piece_start);
         if (at == kNotFound) {
             break;
         }
-        add_row_for(bytes.substr(piece_start, at - piece_start));
+        add_row_for(block.substr(piece_start, at - piece_start));
         piece_start = at + delimiter.size();
     }
-    if (piece_start < bytes.size()) {
-        add_row_for(bytes.substr(piece_start));
+    if (piece_start < block.size()) {
+        add_row_for(block.substr(piece_start));
     }
+}
+
+}  // namespace
+
+Text service_base_address() {
+    return join_texts(join_texts("http://", kAddressServiceHost), "/parse.php?kw=");
+}
+
+void read_addresses(const Text& watch_address, AddressList& list) {
+    read_addresses_from(service_base_address(), watch_address, list);
+}
+
+void read_addresses_from(const Text& service_base, const Text& watch_address, AddressList& list,
+                         const FetchLimits& limits) {
+    Text request_address = join_texts(service_base, watch_address);
+    extract_addresses(fetch_page(request_address, limits), list);
+}
+
+void extract_addresses(const Bytes& body, AddressList& list) {
+    // The page and its block are looked at in place: a result page may be megabytes long, and
+    // copying it twice would cost more than finding its anchors. Only the captions are copied.
+    fill_rows(view_between(text_view_of(body), kFrontMarker, kBackMarker), list);
+}
+
+Text text_between(const Text& whole, const Text& front, const Text& back) {
+    return Text(view_between(whole.bytes(), front.bytes(), back.bytes()));
+}
+
+void fill_address_list(const Text& block, AddressList& list) {
+    fill_rows(block.bytes(), list);
 }
 
 }  // namespace qinglan

@@ -20,6 +20,11 @@ void read_addresses(const Text& watch_address, AddressList& list);
 void read_addresses_from(const Text& service_base, const Text& watch_address, AddressList& list,
                          const FetchLimits& limits = {});
 
+// What a read does once the response has arrived: the page is the body up to its first zero
+// byte, the block is the text between the page's markers, and `list` is rebuilt from the block,
+// exactly as bytes_to_text, text_between and fill_address_list would do it one after the other.
+void extract_addresses(const Bytes& body, AddressList& list);
+
 // The text between the first `front` in `whole` and the first `back` after it. The results at
 // the edges follow from the text operations: a missing `front` counts as found at position -1,
 // and a missing `back` gives the empty text.

@@ -40,6 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qinglan::testing::MemoryAddressList list;
     list.rows.resize(3);  // rows of an earlier read are always replaced
     fill_address_list(block, list);
+    // The read's own path through the body in place gives the same rows.
+    qinglan::testing::MemoryAddressList in_place;
+    extract_addresses(body, in_place);
+    if (in_place.rows != list.rows) {
+        std::abort();
+    }
 
     if (list.rows.size() != rows_expected(block.bytes())) {
         std::abort();

@@ -251,5 +251,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    list.calls[2 + 2 * i] == "set_row_caption " + std::to_string(i) + " 0",
                "fill_address_list");
     }
+
+    // The whole extraction from a body that may hold zero bytes: the first input, which stops
+    // at its first zero byte, with the markers around it so that its block is often found.
+    const std::string body_bytes = front + raw_first + back + raw_second;
+    testing::MemoryAddressList extracted;
+    extracted.rows = {"row of an earlier read"};
+    extract_addresses(Bytes(body_bytes.begin(), body_bytes.end()), extracted);
+    const std::vector<std::string> extracted_rows =
+        model_rows(model_between(model_text(body_bytes), front, back));
+    expect(extracted.rows.size() == extracted_rows.size(), "extract_addresses");
+    for (std::size_t i = 0; i < extracted_rows.size(); ++i) {
+        expect(extracted.rows[i].bytes() == extracted_rows[i], "extract_addresses");
+    }
+    expect(extracted.calls.size() == 1 + 2 * extracted_rows.size(), "extract_addresses");
     return 0;
 }

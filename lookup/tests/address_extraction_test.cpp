@@ -24,9 +24,7 @@ std::string result_page(const std::string& block) {
            "\n<a href=\"http://after.example/\">not listed</a></td></tr></table></body></html>";
 }
 
-std::vector<std::string> rows_of(const std::string& block) {
-    MemoryAddressList list;
-    fill_address_list(block, list);
+std::vector<std::string> captions_of(const MemoryAddressList& list) {
     std::vector<std::string> rows;
     for (const Text& row : list.rows) {
         rows.emplace_back(row.bytes());
@@ -34,8 +32,22 @@ std::vector<std::string> rows_of(const std::string& block) {
     return rows;
 }
 
+std::vector<std::string> rows_of(const std::string& block) {
+    MemoryAddressList list;
+    fill_address_list(block, list);
+    return captions_of(list);
+}
+
+// The rows a read makes of `page`, the body it received: what the read does with the body in
+// place, which must be what bytes_to_text, text_between and fill_address_list give in turn.
 std::vector<std::string> rows_of_page(const std::string& page) {
-    return rows_of(std::string(text_between(page, kFront, kBack).bytes()));
+    const Bytes body(page.begin(), page.end());
+    MemoryAddressList list;
+    list.rows = {"row of an earlier read"};
+    extract_addresses(body, list);
+    const Text block = text_between(bytes_to_text(body), kFront, kBack);
+    EXPECT_EQ(captions_of(list), rows_of(std::string(block.bytes())));
+    return captions_of(list);
 }
 
 TEST(TextBetween, CutsBetweenTheFirstFrontAndTheFirstBackAfterIt) {
@@ -142,12 +154,22 @@ TEST(ResultPage, OnlyTheBlockBetweenTheMarkersIsRead) {
     }
 }
 
-TEST(ResultPage, AZeroByteBeforeTheFrontMarkerEndsThePage) {
-    std::string page = result_page(anchor("http://v/1.flv"));
-    page.insert(page.find(kFront), 1, '\0');
-    const Bytes body(page.begin(), page.end());
-    EXPECT_EQ(rows_of(std::string(text_between(bytes_to_text(body), kFront, kBack).bytes())),
-              std::vector<std::string>{});
+TEST(ResultPage, AZeroByteEndsThePage) {
+    struct Case {
+        const char* where;
+        std::string before;  // the zero byte goes in front of the first occurrence of this
+        std::vector<std::string> rows;
+    };
+    const Case cases[] = {
+        {"before the front marker", kFront, {}},
+        {"inside the block, so the back marker is lost", "\" target", {}},
+        {"after the back marker", "\n<a href=\"http://after", {"http://v/1.flv"}},
+    };
+    for (const Case& c : cases) {
+        std::string page = result_page(anchor("http://v/1.flv"));
+        page.insert(page.find(c.before), 1, '\0');
+        EXPECT_EQ(rows_of_page(page), c.rows) << c.where;
+    }
 }
 
 TEST(ServiceBaseAddress, IsTheBuildTimeHostsParsePage) {
