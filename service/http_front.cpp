@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "service/request_policy.h"
 #include "service/watch_address.h"
 
 namespace qinglan::service {
@@ -397,6 +398,30 @@ std::optional<ListenAddress> parse_listen_address(std::string_view text) {
     return ListenAddress{std::string(host), static_cast<std::uint16_t>(port)};
 }
 
+namespace {
+
+std::optional<std::string_view> header_of(const httplib::Request& request, const char* name) {
+    const auto found = request.headers.find(name);
+    if (found == request.headers.end()) {
+        return std::nullopt;
+    }
+    return std::string_view(found->second);
+}
+
+// Answers 403 to what a web page in the user's browser sends to a service on loopback.
+httplib::Server::HandlerResponse refuse_other_sites(const httplib::Request& request,
+                                                    httplib::Response& response) {
+    if (!refuses_request_on_loopback(header_of(request, "Host"),
+                                     header_of(request, "Sec-Fetch-Site"))) {
+        return httplib::Server::HandlerResponse::Unhandled;
+    }
+    response.status = 403;
+    response.set_content("403\n", "text/plain");
+    return httplib::Server::HandlerResponse::Handled;
+}
+
+}  // namespace
+
 bool run_http_front(AddressService& service, const FrontOptions& options) {
     RawTargetServer server;
     const std::size_t threads = std::max<std::size_t>(options.threads, 1);
@@ -411,6 +436,9 @@ bool run_http_front(AddressService& service, const FrontOptions& options) {
                         response);
         };
     };
+    if (options.refuses_other_sites) {
+        server.set_pre_routing_handler(&refuse_other_sites);
+    }
     server.Get("/parse.php", parse(false));
     server.Get("/parse.json", parse(true));
     server.Get("/healthz", [&service](const httplib::Request&, httplib::Response& response) {

@@ -27,6 +27,9 @@ std::optional<ListenAddress> parse_listen_address(std::string_view text);
 struct FrontOptions {
     ListenAddress listen;
     std::size_t threads = 32;  // connections served at once; most of them only wait for a worker
+    // Refuse (403) requests addressed to anything but a loopback name or sent by a browser for
+    // another site (request_policy.h).
+    bool refuses_other_sites = false;
 };
 
 // Serves until `stop_http_front` is called (from any thread); false when the address cannot be

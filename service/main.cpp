@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     FrontOptions front;
     front.listen = options.listen;
     front.threads = std::max<std::size_t>(32, options.workers * 4);
+    // On loopback, resolving the user's own network, the service is the local tool's: what web
+    // pages in the user's browser send it for other sites is refused. Behind a proxy it runs
+    // with private targets refused, and the proxy may name the service as it likes.
+    front.refuses_other_sites = !refuse_private && is_loopback_listen_host(options.listen.host);
     const bool served = run_http_front(service, front);
     finished.store(true);
     if (!served) {

@@ -307,6 +307,43 @@ TEST(Service, RefusesTargetsItMustNotResolve) {
     EXPECT_TRUE(has_both_markers(huge.body));
 }
 
+TEST(Service, OnLoopbackRefusesWhatWebPagesSendItForOtherSites) {
+    const std::string resolves = fake_resolver_args_log();
+    const ServiceProcess service(fake(), {"QINGLAN_FAKE_LOG=" + resolves});
+    const std::string port = std::to_string(service.port());
+    struct Case {
+        std::string headers;
+        int status;
+    };
+    const Case cases[] = {
+        {"Sec-Fetch-Site: cross-site\r\n", 403},
+        {"Sec-Fetch-Site: same-site\r\n", 403},
+        {"Host: rebound.example:" + port + "\r\n", 403},
+        {"Host: rebound.example:" + port + "\r\nSec-Fetch-Site: same-origin\r\n", 403},
+        {"Sec-Fetch-Site: none\r\n", 200},
+        {"Host: localhost:" + port + "\r\n", 200},
+        {"", 200},
+    };
+    int answered = 0;
+    for (const Case& c : cases) {
+        EXPECT_EQ(http_get(service.port(), "/parse.php?kw=http://fake.test/echo", c.headers).status,
+                  c.status)
+            << c.headers;
+        answered += c.status == 200 ? 1 : 0;
+    }
+    // A refused request never reaches a resolver, and the tool itself is answered.
+    EXPECT_EQ(read_resolve_log(resolves).started, answered);
+    EXPECT_EQ(tool_rows(service, "http://fake.test/echo"),
+              std::vector<std::string>{"http://fake.test/echo"});
+
+    // Refusing private targets, as behind a proxy, it answers whatever Host the proxy names.
+    const ServiceProcess refusing(fake({"--refuse-private-targets"}));
+    EXPECT_EQ(
+        http_get(refusing.port(), "/parse.php?kw=http://8.8.8.8/echo", "Host: qinglan.example\r\n")
+            .status,
+        200);
+}
+
 TEST(Service, KillsAndReplacesWorkersThatHangOrDieAndAnswersEveryRequest) {
     struct Case {
         const char* path;

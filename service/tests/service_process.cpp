@@ -94,7 +94,12 @@ HttpReply http_get(std::uint16_t port, std::string_view target, std::string_view
     }
     std::string request = "GET ";
     request += target;
-    request += " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    request += " HTTP/1.1\r\n";
+    // The extra headers may name a Host of their own.
+    if (!extra_headers.starts_with("Host:") &&
+        extra_headers.find("\r\nHost:") == std::string_view::npos) {
+        request += "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    }
     request += extra_headers;
     request += "Connection: close\r\n\r\n";
     std::string_view rest = request;
