@@ -81,6 +81,9 @@ bool MainWindow::build_controls() {
     if (!create_controls(handle(), kControls)) {
         return false;
     }
+    // An edit box takes about 30,000 characters from the user unless told otherwise; the address
+    // box sets no limit of its own, so a pasted address is never cut short.
+    SendMessageW(GetDlgItem(handle(), kAddressBoxId), EM_SETLIMITTEXT, 0, 0);
     address_list_ = AddressListView(GetDlgItem(handle(), kAddressListId));
     address_list_.add_column(kAddressListHeader, kListColumnWidth);
     SetWindowSubclass(GetDlgItem(handle(), kSiteLinkId), &MainWindow::site_link_procedure, 1,

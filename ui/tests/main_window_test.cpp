@@ -388,6 +388,18 @@ TEST_F(MainWindowTest, CtrlASelectsTheWholeAddress) {
     EXPECT_EQ(end, 27u);
 }
 
+TEST_F(MainWindowTest, TheAddressBoxTakesAPastedAddressOfAnyLength) {
+    HWND box = control(kAddressBoxId);
+    // Longer than the 30,000 or so characters an edit box takes by default. EM_REPLACESEL is what a
+    // paste does, and it heeds the limit that typing heeds.
+    const std::wstring address = L"http://v.example/watch?id=" + std::wstring(40'000, L'7');
+    SetFocus(box);
+    SendMessageW(box, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(address.c_str()));
+    EXPECT_EQ(GetWindowTextLengthW(box), static_cast<int>(address.size()));
+    EXPECT_EQ(window_text(box).bytes(), std::string(address.begin(), address.end()));
+    SetWindowTextW(box, L"");
+}
+
 TEST_F(MainWindowTest, EscClosesTheWindowFromAnyControl) {
     press_key(control(kAddressBoxId), VK_ESCAPE, {VK_SHIFT});
     EXPECT_TRUE(IsWindow(window_.handle()));
