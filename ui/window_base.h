@@ -36,7 +36,15 @@ class WindowBase {
 
   protected:
     WindowBase() = default;
-    ~WindowBase() = default;
+    // A window that outlives its object's derived part (a quit message while it is open, a
+    // failed start) is destroyed here, after that part is gone: it is first detached, so the
+    // messages of its destruction go to the default handling instead of the destroyed object.
+    ~WindowBase() {
+        if (window_) {
+            SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
+            window_.reset();
+        }
+    }
     WindowBase(const WindowBase&) = delete;
     WindowBase& operator=(const WindowBase&) = delete;
 
