@@ -188,7 +188,7 @@ TEST(ReadAddresses, AsksTheServiceWithTheTypedAddressAndListsTheAnchors) {
               "GET /parse.php?kw=v.example/watch?id=7&t=1 HTTP/1.1");
 }
 
-TEST(ReadAddresses, AnEmptyAddressStillAsksAndAFailedRequestEmptiesTheList) {
+TEST(ReadAddresses, AnEmptyAddressStillAsksAndAPageWithoutMarkersEmptiesTheList) {
     LoopbackServer server = LoopbackServer::serving("no markers here");
     testing::MemoryAddressList list;
     list.rows = {"old"};
@@ -196,6 +196,19 @@ TEST(ReadAddresses, AnEmptyAddressStillAsksAndAFailedRequestEmptiesTheList) {
     EXPECT_TRUE(list.rows.empty());
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].request_line, "GET /parse.php?kw= HTTP/1.1");
+}
+
+TEST(ReadAddresses, AFailedRequestEmptiesTheList) {
+    std::string origin;
+    {
+        LoopbackServer gone = LoopbackServer::serving("");
+        origin = gone.origin();
+    }
+    testing::MemoryAddressList list;
+    list.rows = {"row of an earlier read", "another"};
+    read_addresses_from(origin + "/parse.php?kw=", "v.example/watch?id=7", list);
+    EXPECT_TRUE(list.rows.empty());
+    EXPECT_EQ(list.calls, std::vector<std::string>{"clear_rows"});
 }
 
 }  // namespace

@@ -461,6 +461,10 @@ class ClipboardHolder:
             raise HarnessError("hold-clipboard did not get the clipboard: "
                                + self._out.read_text(errors="replace"))
 
+    def is_holding(self):
+        """True while the probe still keeps the clipboard open."""
+        return self._proc.poll() is None
+
     def wait(self, timeout=60):
         return self._proc.wait(timeout)
 

@@ -15,6 +15,7 @@ import harness
 FRONT = "<br>下载地址：".encode("gbk")
 BACK = b'<td align=left class="mn STYLE4">\r'
 INSTRUCTIONS_CLASS = "QinglanInstructionsWindow"
+MENU_CLASS = "#32768"
 
 ADDRESS_BOX, READ_BUTTON, ADDRESS_LIST, INSTRUCTIONS_BUTTON, SITE_LINK = 101, 102, 103, 104, 105
 
@@ -74,10 +75,21 @@ class QinglanTest(unittest.TestCase):
         self.requests_before = len(self.service.requests())
         harness._poll(lambda: len(self.session.rows()["texts"]) > 0, 10)
 
-    def choose_from_row_menu(self, row, item):
+    def pop_up_menu_at(self, x, y):
+        """Right-clicks at (x, y) and checks that the pop-up menu opened, owned by the main
+        window, with its top-left corner 3 pixels right of and below the pointer."""
+        self.session.right_click(x, y)
+        self.assertTrue(harness._poll(lambda: self.session.window(MENU_CLASS) is not None, 10),
+                        "no pop-up menu")
+        menu = self.session.window(MENU_CLASS)
+        self.assertEqual((menu["left"], menu["top"]), (x + 3, y + 3))
+        self.assertEqual(menu["owner"], harness.MAIN_CLASS)
+
+    def choose_from_row_menu(self, row, item, rect=None):
         """Right-clicks a row and chooses the menu's item by its position (0 下载, 1 复制)."""
-        self.session.right_click(*centre(self.session.list_rect(row)))
+        self.pop_up_menu_at(*centre(rect or self.session.list_rect(row)))
         self.session.key(*(["Down"] * (item + 1)), "Return")
+        self.assertTrue(self.session.wait_gone(MENU_CLASS))
         time.sleep(0.3)
 
     # --- tests --------------------------------------------------------------------------
@@ -134,10 +146,10 @@ class QinglanTest(unittest.TestCase):
     def test_the_menu_on_an_empty_list_does_nothing(self):
         self.session.set_clipboard(b"earlier")
         self.session.clear_browser_calls()
-        self.click_control(ADDRESS_LIST, button=3)
-        self.session.key("Down", "Down", "Return")
-        self.click_control(ADDRESS_LIST, button=3)
-        self.session.key("Down", "Return")
+        for keys in (("Down", "Down", "Return"), ("Down", "Return")):   # 复制, then 下载
+            self.pop_up_menu_at(*self.control_centre(ADDRESS_LIST))
+            self.session.key(*keys)
+            self.assertTrue(self.session.wait_gone(MENU_CLASS))
         time.sleep(1.0)
         self.assertEqual(self.session.clipboard_text_bytes(), b"earlier")
         self.assertEqual(self.session.browser_calls(), [])
@@ -146,8 +158,11 @@ class QinglanTest(unittest.TestCase):
     def test_copy_leaves_a_clipboard_held_by_another_program_alone(self):
         self.read("v.example/watch?id=9")
         self.session.set_clipboard(b"earlier")
-        holder = self.session.hold_clipboard(4000)
-        self.choose_from_row_menu(0, 1)
+        row_rect = self.session.list_rect(0)   # asked first: each probe start takes a while
+        holder = self.session.hold_clipboard(15000)
+        self.choose_from_row_menu(0, 1, rect=row_rect)
+        self.assertEqual(self.session.rows()["selected"], 0)
+        self.assertTrue(holder.is_holding(), "the clipboard was let go before the copy")
         holder.wait()
         self.assertEqual(self.session.clipboard_text_bytes(), b"earlier")
 
@@ -182,8 +197,7 @@ class QinglanTest(unittest.TestCase):
 
         # The main window takes no input meanwhile.
         self.click_control(READ_BUTTON)
-        time.sleep(0.5)
-        self.assertEqual(len(self.service.requests()), self.requests_before)
+        self.assertFalse(self.service.wait_for_requests(self.requests_before + 1, timeout=3))
 
         title_bar = ((window["left"] + window["right"]) // 2, window["top"] + 8)
         for modified in ("shift+Escape", "alt+Escape", "ctrl+Escape"):
@@ -196,9 +210,11 @@ class QinglanTest(unittest.TestCase):
         self.assertTrue(self.session.wait_gone(INSTRUCTIONS_CLASS))
         self.assertTrue(self.session.window()["enabled"])
 
-        # ... and takes input again afterwards.
+        # ... and takes input again afterwards: exactly the one read of this click.
         self.click_control(READ_BUTTON)
         self.assertTrue(self.service.wait_for_requests(self.requests_before + 1))
+        time.sleep(1.0)
+        self.assertEqual(len(self.service.requests()), self.requests_before + 1)
 
 
 if __name__ == "__main__":

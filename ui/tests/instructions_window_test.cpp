@@ -36,17 +36,24 @@ class InstructionsWindowTest : public ::testing::Test {
     }
 
     // Opens the window and runs `while_open` once it is up; the window is closed with Esc after.
+    // A window that never came up fails the test, so no check of `while_open` is skipped.
     bool open_and(const std::function<void(HWND)>& while_open,
                   std::span<const std::uint8_t> picture = instructions_picture_bytes()) {
+        bool ran = false;
         run_from_message_loop([&] {
             HWND window = instructions_window();
             if (window != nullptr) {
+                ran = true;
                 UpdateWindow(window);
                 while_open(window);
                 press_key(window, VK_ESCAPE);
             }
         });
-        return show_instructions_window_with_picture(picture);
+        const bool shown = show_instructions_window_with_picture(picture);
+        forget_pending_action();
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(ran) << "the instructions window was not found while open";
+        return shown && ran;
     }
 
     InvisibleOwnerWindow owner_;

@@ -34,6 +34,10 @@ void run_from_message_loop(std::function<void()> action, std::chrono::millisecon
     SetTimer(nullptr, 0, static_cast<UINT>(delay.count()), &run_pending_action);
 }
 
+void forget_pending_action() {
+    pending_action() = nullptr;
+}
+
 void pump_messages() {
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

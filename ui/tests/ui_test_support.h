@@ -17,6 +17,9 @@ namespace qinglan::testing {
 void run_from_message_loop(std::function<void()> action,
                            std::chrono::milliseconds delay = std::chrono::milliseconds(50));
 
+// Drops an action that has not run yet, so that it cannot run in a later test.
+void forget_pending_action();
+
 // Dispatches the messages waiting in this thread's queue.
 void pump_messages();
 
