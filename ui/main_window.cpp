@@ -190,7 +190,7 @@ void MainWindow::download_selected() {
     if (row == -1) {
         return;
     }
-    open_web_address(address_list_.get_row_caption(row));
+    open_in_shell(address_list_.get_row_caption(row));
 }
 
 void MainWindow::copy_selected() {
@@ -202,7 +202,7 @@ void MainWindow::copy_selected() {
 }
 
 void MainWindow::open_site() {
-    open_web_address(join_texts("http://", kMakerSiteHost));
+    open_in_shell(join_texts("http://", kMakerSiteHost));
 }
 
 LRESULT CALLBACK MainWindow::site_link_procedure(HWND link, UINT message, WPARAM wparam,

@@ -20,8 +20,12 @@ bool is_web_address(const Text& address) {
     return false;
 }
 
-void open_web_address(const Text& address) {
-    if (!is_web_address(address)) {
+bool may_hand_to_shell(const Text& address) {
+    return address.bytes().empty() || is_web_address(address);
+}
+
+void open_in_shell(const Text& address) {
+    if (!may_hand_to_shell(address)) {
         return;
     }
     const std::wstring wide = to_wide(address);

@@ -300,16 +300,17 @@ TEST_F(MainWindowTest, CopyWithoutASelectionOrWithTheClipboardHeldLeavesItAlone)
     EXPECT_EQ(clipboard_text(), "earlier");
 }
 
-TEST(WebAddress, OnlyWebSchemesAreHandedToTheShell) {
+TEST(WebAddress, OnlyWebSchemesAndTheEmptyTextAreHandedToTheShell) {
     struct Case {
         const char* address;
         bool web;
     };
+    EXPECT_TRUE(may_hand_to_shell(""));
+    EXPECT_FALSE(is_web_address(""));
     const Case cases[] = {
         {"http://v.example/a.flv", true},
         {"HTTPS://v.example/", true},
         {"Ftp://f.example/x", true},
-        {"", false},
         {"calc", false},
         {"C:\\Windows\\System32\\calc.exe", false},
         {"\\\\host\\share\\x.exe", false},
@@ -322,6 +323,7 @@ TEST(WebAddress, OnlyWebSchemesAreHandedToTheShell) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(is_web_address(c.address), c.web) << c.address;
+        EXPECT_EQ(may_hand_to_shell(c.address), c.web) << c.address;
     }
 }
 
