@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +30,11 @@ constexpr std::size_t kKeptRequestLineBytes = 64 * 1024;
 constexpr std::size_t kReadRequestLineBytes = 1024 * 1024;
 constexpr std::size_t kLoggedKwBytes = 1024;
 constexpr int kReadTimeoutMs = 5'000;
+// A client has this long to send its request line and head, however it spaces its bytes, and may
+// send this much after the request line; the service reads no request body.
+constexpr std::chrono::seconds kRequestHeadTime{15};
+constexpr std::size_t kRequestHeadBytes = 64 * 1024;
+constexpr int kSkippedEmptyLines = 8;
 constexpr int kWriteTimeoutMs = 5'000;
 
 // What the handlers and the log line know about the request on this thread.
@@ -105,6 +111,13 @@ class StampingThreadPool final : public httplib::TaskQueue {
     std::vector<std::thread> threads_;
 };
 
+// The time left until `deadline` for one wait, at most the read timeout; 0 once it has passed.
+int read_wait_ms(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, kReadTimeoutMs));
+}
+
 bool wait_for_socket(int socket, short events, int timeout_ms) {
     for (;;) {
         pollfd entry{socket, events, 0};
@@ -115,14 +128,17 @@ bool wait_for_socket(int socket, short events, int timeout_ms) {
     }
 }
 
-// The connection to httplib: the rewritten request line first, then the socket itself.
+// The connection to httplib: the rewritten request line first, then the socket itself, read
+// until the request's deadline and up to its budget of bytes.
 class PrefixedSocketStream final : public httplib::Stream {
   public:
-    PrefixedSocketStream(int socket, std::string prefix)
-        : socket_(socket), prefix_(std::move(prefix)) {}
+    PrefixedSocketStream(int socket, std::string prefix, Clock::time_point deadline)
+        : socket_(socket), prefix_(std::move(prefix)), deadline_(deadline) {}
 
     bool is_readable() const override {
-        return offset_ < prefix_.size() || wait_for_socket(socket_, POLLIN, kReadTimeoutMs);
+        return offset_ < prefix_.size() ||
+               (read_from_socket_ < kRequestHeadBytes && Clock::now() < deadline_ &&
+                wait_for_socket(socket_, POLLIN, read_wait_ms(deadline_)));
     }
     bool is_writable() const override { return wait_for_socket(socket_, POLLOUT, kWriteTimeoutMs); }
 
@@ -136,7 +152,12 @@ class PrefixedSocketStream final : public httplib::Stream {
         if (!is_readable()) {
             return -1;
         }
-        return recv(socket_, ptr, size, 0);
+        const ssize_t received =
+            recv(socket_, ptr, std::min(size, kRequestHeadBytes - read_from_socket_), 0);
+        if (received > 0) {
+            read_from_socket_ += static_cast<std::size_t>(received);
+        }
+        return received;
     }
 
     ssize_t write(const char* ptr, size_t size) override {
@@ -177,17 +198,21 @@ class PrefixedSocketStream final : public httplib::Stream {
     int socket_;
     std::string prefix_;
     std::size_t offset_ = 0;
+    Clock::time_point deadline_;
+    std::size_t read_from_socket_ = 0;
 };
 
 // Reads the request line, line feed included, without taking any byte after it from the socket.
-// False when the peer goes away or stays silent, or the line has no end within the read limit.
-bool read_request_line(int socket, std::string& line, bool& overlong) {
+// False when the peer goes away, stays silent or passes the deadline, or the line (with any
+// empty lines before it) has no end within the read limit.
+bool read_request_line(int socket, Clock::time_point deadline, std::string& line, bool& overlong) {
     line.clear();
     overlong = false;
     std::size_t total = 0;
+    int empty_lines = 0;
     char buffer[4096];
     for (;;) {
-        if (!wait_for_socket(socket, POLLIN, kReadTimeoutMs)) {
+        if (Clock::now() >= deadline || !wait_for_socket(socket, POLLIN, read_wait_ms(deadline))) {
             return false;
         }
         const ssize_t peeked = recv(socket, buffer, sizeof(buffer), MSG_PEEK);
@@ -212,10 +237,12 @@ bool read_request_line(int socket, std::string& line, bool& overlong) {
             overlong = true;
         }
         if (end != std::string_view::npos) {
-            // Empty lines before a request are allowed and skipped.
+            // A few empty lines before a request are allowed and skipped.
             if (!overlong && (line == "\r\n" || line == "\n")) {
+                if (++empty_lines > kSkippedEmptyLines) {
+                    return false;
+                }
                 line.clear();
-                total = 0;
                 continue;
             }
             return true;
@@ -309,10 +336,11 @@ class RawTargetServer final : public httplib::Server {
     bool process_and_close_socket(socket_t socket) override {
         t_request = RequestContext{};
         t_request.arrived = t_arrived;
+        const Clock::time_point deadline = Clock::now() + kRequestHeadTime;
         std::string line;
         bool overlong = false;
-        if (read_request_line(socket, line, overlong)) {
-            serve(socket, line, overlong);
+        if (read_request_line(socket, deadline, line, overlong)) {
+            serve(socket, line, overlong, deadline);
             log_request(t_request);
         }
         shutdown(socket, SHUT_RDWR);
@@ -320,7 +348,7 @@ class RawTargetServer final : public httplib::Server {
         return true;
     }
 
-    void serve(int socket, std::string line, bool overlong) {
+    void serve(int socket, std::string line, bool overlong, Clock::time_point deadline) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
             line.pop_back();
         }
@@ -343,7 +371,7 @@ class RawTargetServer final : public httplib::Server {
         } else {
             rewritten = line + "\r\n";  // httplib answers 400
         }
-        PrefixedSocketStream stream(socket, std::move(rewritten));
+        PrefixedSocketStream stream(socket, std::move(rewritten), deadline);
         bool connection_closed = false;
         process_request(stream, /*close_connection=*/true, connection_closed,
                         [](httplib::Request& request) {
@@ -425,6 +453,8 @@ httplib::Server::HandlerResponse refuse_other_sites(const httplib::Request& requ
 bool run_http_front(AddressService& service, const FrontOptions& options) {
     RawTargetServer server;
     const std::size_t threads = std::max<std::size_t>(options.threads, 1);
+    // Requests are GETs: a body is never read, and a large one is refused unread.
+    server.set_payload_max_length(kRequestHeadBytes);
     server.new_task_queue = [threads] { return new StampingThreadPool(threads); };
 
     const auto parse = [&service](bool as_json) {

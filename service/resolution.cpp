@@ -98,6 +98,21 @@ int outcome_status(Outcome outcome) {
     return 500;
 }
 
+namespace {
+
+// Only addresses a download manager or the tool can fetch are listed: a watch page can name a
+// javascript: or data: source, which must not turn up as a link in a page from this service.
+bool has_download_scheme(std::string_view url) {
+    std::string start(url.substr(0, 8));
+    for (char& c : start) {
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return start.starts_with("http://") || start.starts_with("https://") ||
+           start.starts_with("ftp://");
+}
+
+}  // namespace
+
 Resolution resolution_from_reply(const json& reply) {
     if (!reply.is_object()) {
         return crashed();
@@ -142,7 +157,7 @@ Resolution resolution_from_reply(const json& reply) {
             }
             MediaAddress address;
             address.url = string_field(format, "url");
-            if (address.url.empty() || !listed.insert(address.url).second) {
+            if (!has_download_scheme(address.url) || !listed.insert(address.url).second) {
                 continue;
             }
             address.format_id = string_field(format, "format_id");

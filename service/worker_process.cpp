@@ -77,6 +77,9 @@ std::unique_ptr<WorkerProcess> WorkerProcess::start(const std::vector<std::strin
     posix_spawn_file_actions_adddup2(&settings.actions, theirs, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&settings.actions, theirs, STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&settings.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    // Nothing else goes with it: httplib does not mark the sockets it accepts close-on-exec, and
+    // a long-lived worker must not keep a client's connection, or the listening port, open.
+    posix_spawn_file_actions_addclosefrom_np(&settings.actions, STDERR_FILENO + 1);
     // The service blocks its stop signals in every thread; the worker starts with none blocked
     // and the default actions.
     sigset_t none;

@@ -54,6 +54,25 @@ TEST(ResolutionFromReply, ListsPartAfterPartInOrderWithoutRepeats) {
     EXPECT_FALSE(resolution.addresses[2].size.has_value());
 }
 
+TEST(ResolutionFromReply, ListsOnlyAddressesWithADownloadScheme) {
+    const json reply = json::parse(R"json({
+        "ok": true, "title": "t",
+        "parts": [{"formats": [
+            {"url": "javascript:alert(1)"},
+            {"url": "data:video/mp4;base64,AAAA"},
+            {"url": "file:///etc/passwd"},
+            {"url": "//m/no-scheme.mp4"},
+            {"url": "HTTPS://m/a.mp4"},
+            {"url": "ftp://m/b.flv"},
+            {"url": "http://m/c.m3u8"}
+        ]}]})json");
+    EXPECT_EQ(urls_of(resolution_from_reply(reply)),
+              (std::vector<std::string>{"HTTPS://m/a.mp4", "ftp://m/b.flv", "http://m/c.m3u8"}));
+    const json only_scripts =
+        json::parse(R"json({"ok": true, "parts": [{"formats": [{"url": "javascript:x"}]}]})json");
+    EXPECT_EQ(resolution_from_reply(only_scripts).outcome, Outcome::unsupported);
+}
+
 TEST(ResolutionFromReply, NumbersPartsOnlyForAVideoInSeveralParts) {
     const Resolution resolution = resolution_from_reply(json::parse(
         R"({"ok": true, "title": "One", "parts": [{"formats": [{"url": "http://m/a"}]}]})"));

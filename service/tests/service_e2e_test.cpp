@@ -3,8 +3,17 @@
 // Watch pages are served by the test on 127.0.0.1; nothing leaves the machine.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -342,6 +351,153 @@ TEST(Service, OnLoopbackRefusesWhatWebPagesSendItForOtherSites) {
         http_get(refusing.port(), "/parse.php?kw=http://8.8.8.8/echo", "Host: qinglan.example\r\n")
             .status,
         200);
+}
+
+// Connects to the service and sends what `next_bytes` gives, pausing `pause` after each piece,
+// until the service closes the connection. How long that took, with what came back; nothing
+// when the connection was still open after `limit`.
+struct Closing {
+    std::chrono::milliseconds after;
+    std::string received;
+};
+std::optional<Closing> time_until_closed(std::uint16_t port,
+                                         const std::function<std::string()>& next_bytes,
+                                         std::chrono::milliseconds pause,
+                                         std::chrono::seconds limit) {
+    const int peer = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        close(peer);
+        return std::nullopt;
+    }
+    const auto started = Clock::now();
+    std::string received;
+    std::optional<Closing> closing;
+    while (!closing && Clock::now() - started < limit) {
+        const std::string bytes = next_bytes();
+        bool closed = !bytes.empty() && send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0;
+        pollfd entry{peer, POLLIN, 0};
+        while (!closed && poll(&entry, 1, static_cast<int>(pause.count())) > 0) {
+            char buffer[4096];
+            const ssize_t count = recv(peer, buffer, sizeof(buffer), 0);
+            closed = count <= 0;
+            received.append(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+        }
+        if (closed) {
+            closing = Closing{
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started),
+                received};
+        }
+    }
+    close(peer);
+    return closing;
+}
+
+TEST(Service, EndsConnectionsThatSendWithoutEndOrTooSlowly) {
+    const ServiceProcess service(fake());
+    struct Case {
+        const char* what;
+        std::function<std::string()> next_bytes;
+        std::chrono::milliseconds pause;
+        std::chrono::seconds within;
+    };
+    const std::string head = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    bool head_sent = false;
+    const Case cases[] = {
+        {"empty lines without end", [] { return std::string(64 * 1024, '\n'); }, 0ms, 10s},
+        {"header lines without end",
+         [&] { return std::exchange(head_sent, true) ? std::string(4096, 'x') + ": y\r\n" : head; },
+         0ms, 10s},
+        // A byte every second: each wait is short, but the whole head has a deadline.
+        {"a request line one byte a second", [] { return std::string("G"); }, 1000ms, 25s},
+    };
+    for (const Case& c : cases) {
+        const std::optional<Closing> closing =
+            time_until_closed(service.port(), c.next_bytes, c.pause, c.within + 5s);
+        ASSERT_TRUE(closing.has_value()) << c.what << ": still open";
+        EXPECT_LE(closing->after, c.within) << c.what;
+    }
+    // Still serving.
+    EXPECT_EQ(http_get(service.port(), "/healthz").status, 200);
+}
+
+TEST(Service, RefusesARequestBodyUnread) {
+    const ServiceProcess service(fake());
+    bool sent = false;
+    const std::optional<Closing> closing = time_until_closed(
+        service.port(),
+        [&] {
+            return std::exchange(sent, true) ? std::string()
+                                             : "POST /parse.php?kw=x HTTP/1.1\r\nHost: "
+                                               "127.0.0.1\r\nContent-Length: 50000000000\r\n\r\n";
+        },
+        500ms, 15s);
+    ASSERT_TRUE(closing.has_value());
+    EXPECT_TRUE(closing->received.starts_with("HTTP/1.1 413")) << closing->received;
+    EXPECT_LT(closing->after, 10s);
+}
+
+// The sockets open in the process with the given pid, other than its standard streams.
+std::vector<std::string> sockets_beyond_standard_streams(pid_t pid) {
+    std::vector<std::string> sockets;
+    const std::string directory = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (fd > 2 && target.starts_with("socket:")) {
+            sockets.push_back(std::to_string(fd) + " -> " + target);
+        }
+    }
+    return sockets;
+}
+
+std::vector<pid_t> children_of(pid_t parent) {
+    std::vector<pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (pid <= 0 || !std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        char state = 0;
+        pid_t ppid = 0;
+        fields >> state >> ppid;
+        if (ppid == parent) {
+            children.push_back(pid);
+        }
+    }
+    return children;
+}
+
+TEST(Service, WorkersStartedWhileClientsAreConnectedHoldNoneOfTheirSockets) {
+    const ServiceProcess service(fake());
+    // A client that keeps its connection open, and a worker replaced meanwhile.
+    const int idle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(service.port());
+    ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    http_get(service.port(), "/parse.php?kw=http://fake.test/crash");
+    ASSERT_EQ(http_get(service.port(), "/parse.php?kw=http://fake.test/echo").status, 200);
+    // The crashed worker's replacement is started in the background.
+    const auto deadline = Clock::now() + 10s;
+    while (children_of(service.pid()).size() < 2 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+    }
+    const std::vector<pid_t> workers = children_of(service.pid());
+    ASSERT_EQ(workers.size(), 2u);
+    for (const pid_t worker : workers) {
+        EXPECT_EQ(sockets_beyond_standard_streams(worker), std::vector<std::string>{})
+            << "worker " << worker;
+    }
+    close(idle);
 }
 
 TEST(Service, KillsAndReplacesWorkersThatHangOrDieAndAnswersEveryRequest) {

@@ -36,6 +36,7 @@ class ServiceProcess {
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     std::uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
     // "http://127.0.0.1:<port>/parse.php?kw=": what the tool puts before the watch address.
     std::string base_address() const;
     // Everything the service has written on its standard error so far.
