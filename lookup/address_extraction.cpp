@@ -1,6 +1,5 @@
 #include "lookup/address_extraction.h"
 
-#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -63,12 +62,8 @@ std::string_view view_between(std::string_view whole, std::string_view front,
 
 // The body as bytes_to_text turns it into a text, without the copy.
 std::string_view text_view_of(const Bytes& body) {
-    const auto* first = reinterpret_cast<const char*>(body.data());
-    const void* zero = body.empty() ? nullptr : std::memchr(first, 0, body.size());
-    const std::size_t length =
-        zero == nullptr ? body.size()
-                        : static_cast<std::size_t>(static_cast<const char*>(zero) - first);
-    return {first, length};
+    return detail::up_to_first_zero(
+        std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
 }
 
 void fill_rows(std::string_view block, AddressList& list) {

@@ -1,11 +1,16 @@
-// The search at character starts that the text operations are built on, on bytes that are not
-// copied, for the extraction's loops over one page.
+// The search at character starts that the text operations are built on, and where a text made
+// from bytes ends, on bytes that are not copied, for the extraction's loops over one page.
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
 namespace qinglan::detail {
+
+// The bytes that a Text made from `bytes` holds: those before the first zero byte.
+inline std::string_view up_to_first_zero(std::string_view bytes) {
+    return bytes.substr(0, bytes.find('\0'));
+}
 
 // The first `sought` (not empty) in `text` at or after `from` that starts a character, counting
 // characters from `boundary`, a position known to start one (boundary <= from); npos if none.

@@ -12,10 +12,6 @@ bool is_lead_byte(char byte) {
     return static_cast<unsigned char>(byte) >= 0x80;
 }
 
-std::string_view up_to_first_zero(std::string_view bytes) {
-    return bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
-}
-
 // The first `sought` in `text` at or after `from`, as string_view::find gives it.
 // The first byte of the page markers ('<', '"') occurs every few bytes of a page, so each
 // candidate's second byte is compared in place before the rest is compared by a call.
@@ -83,7 +79,7 @@ std::size_t find_at_character_start(std::string_view text, std::string_view soug
 
 using detail::find_at_character_start;
 
-Text::Text(std::string_view bytes) : bytes_(up_to_first_zero(bytes)) {}
+Text::Text(std::string_view bytes) : bytes_(detail::up_to_first_zero(bytes)) {}
 
 Text::Text(const char* bytes) : bytes_(bytes != nullptr ? bytes : "") {}
 

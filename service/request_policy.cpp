@@ -1,27 +1,10 @@
 #include "service/request_policy.h"
 
-#include <string>
-
+#include "service/ascii.h"
 #include "service/target_policy.h"
 
 namespace qinglan::service {
 namespace {
-
-bool equals_ignoring_case(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != lower[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {

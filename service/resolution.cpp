@@ -3,6 +3,8 @@
 #include <cmath>
 #include <set>
 
+#include "service/ascii.h"
+
 namespace qinglan::service {
 namespace {
 
@@ -103,12 +105,8 @@ namespace {
 // Only addresses a download manager or the tool can fetch are listed: a watch page can name a
 // javascript: or data: source, which must not turn up as a link in a page from this service.
 bool has_download_scheme(std::string_view url) {
-    std::string start(url.substr(0, 8));
-    for (char& c : start) {
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return start.starts_with("http://") || start.starts_with("https://") ||
-           start.starts_with("ftp://");
+    return starts_with_ignoring_case(url, "http://") ||
+           starts_with_ignoring_case(url, "https://") || starts_with_ignoring_case(url, "ftp://");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "service/ascii.h"
 #include "service/watch_address.h"
 
 namespace qinglan::service {
@@ -68,10 +69,6 @@ bool bytes_equal(const std::uint8_t* bytes, std::initializer_list<std::uint8_t> 
         }
     }
     return true;
-}
-
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 struct AddrinfoDeleter {

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "lookup/percent_encoding.h"
+#include "service/ascii.h"
 
 namespace qinglan::service {
 namespace {
@@ -13,22 +14,6 @@ bool is_ascii_alpha(char c) {
 
 bool is_ascii_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-char ascii_lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool starts_with_no_case(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (ascii_lower(text[i]) != ascii_lower(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 int hex_value(char c) {
@@ -50,12 +35,12 @@ std::string_view trim_blanks(std::string_view text) {
     for (bool trimmed = true; trimmed && !text.empty();) {
         trimmed = false;
         for (const std::string_view blank : kBlanks) {
-            if (starts_with_no_case(text, blank)) {
+            if (starts_with_ignoring_case(text, blank)) {
                 text.remove_prefix(blank.size());
                 trimmed = true;
             }
             if (text.size() >= blank.size() &&
-                starts_with_no_case(text.substr(text.size() - blank.size()), blank)) {
+                starts_with_ignoring_case(text.substr(text.size() - blank.size()), blank)) {
                 text.remove_suffix(blank.size());
                 trimmed = true;
             }
@@ -142,7 +127,8 @@ std::string escape_for_url(std::string_view text) {
 
 WatchAddress normalise_watch_address(std::string_view raw_kw) {
     std::string value(trim_blanks(raw_kw));
-    if (starts_with_no_case(value, "http%3A") || starts_with_no_case(value, "https%3A")) {
+    if (starts_with_ignoring_case(value, "http%3A") ||
+        starts_with_ignoring_case(value, "https%3A")) {
         value = std::string(trim_blanks(percent_decode(value)));
     }
     if (value.empty()) {

@@ -3,8 +3,6 @@
 // Watch pages are served by the test on 127.0.0.1; nothing leaves the machine.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -364,13 +362,8 @@ std::optional<Closing> time_until_closed(std::uint16_t port,
                                          const std::function<std::string()>& next_bytes,
                                          std::chrono::milliseconds pause,
                                          std::chrono::seconds limit) {
-    const int peer = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        close(peer);
+    const int peer = testing::connect_to_loopback(port);
+    if (peer < 0) {
         return std::nullopt;
     }
     const auto started = Clock::now();
@@ -478,12 +471,8 @@ std::vector<pid_t> children_of(pid_t parent) {
 TEST(Service, WorkersStartedWhileClientsAreConnectedHoldNoneOfTheirSockets) {
     const ServiceProcess service(fake());
     // A client that keeps its connection open, and a worker replaced meanwhile.
-    const int idle = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(service.port());
-    ASSERT_EQ(connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    const int idle = testing::connect_to_loopback(service.port());
+    ASSERT_GE(idle, 0);
     http_get(service.port(), "/parse.php?kw=http://fake.test/crash");
     ASSERT_EQ(http_get(service.port(), "/parse.php?kw=http://fake.test/echo").status, 200);
     // The crashed worker's replacement is started in the background.

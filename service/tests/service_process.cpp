@@ -77,10 +77,7 @@ std::string HttpReply::header(std::string_view name) const {
     return {};
 }
 
-HttpReply http_get(std::uint16_t port, std::string_view target, std::string_view extra_headers,
-                   std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    HttpReply reply;
+int connect_to_loopback(std::uint16_t port) {
     const int peer = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -90,6 +87,17 @@ HttpReply http_get(std::uint16_t port, std::string_view target, std::string_view
         if (peer >= 0) {
             close(peer);
         }
+        return -1;
+    }
+    return peer;
+}
+
+HttpReply http_get(std::uint16_t port, std::string_view target, std::string_view extra_headers,
+                   std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    HttpReply reply;
+    const int peer = connect_to_loopback(port);
+    if (peer < 0) {
         return reply;
     }
     std::string request = "GET ";

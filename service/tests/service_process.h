@@ -20,6 +20,9 @@ struct HttpReply {
     std::string header(std::string_view name) const;
 };
 
+// A socket connected to 127.0.0.1:`port`, for the caller to close; -1 when none could be had.
+int connect_to_loopback(std::uint16_t port);
+
 // GET `target` from 127.0.0.1:`port`, the target written into the request line byte for byte.
 HttpReply http_get(std::uint16_t port, std::string_view target, std::string_view extra_headers = {},
                    std::chrono::milliseconds limit = std::chrono::seconds(60));
