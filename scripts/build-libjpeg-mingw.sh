@@ -1,23 +1,32 @@
 #!/usr/bin/env bash
-# Builds a static libjpeg for i686-w64-mingw32 from Debian's libjpeg-turbo source package and
-# installs it under a cache folder, once. Later runs see the installed library and stop at once.
+# Builds a static libjpeg for MinGW-w64 from Debian's libjpeg-turbo source package and installs
+# it under a cache folder, once. Later runs see the installed library and stop at once.
 #
-#   scripts/build-libjpeg-mingw.sh [PREFIX]
+#   scripts/build-libjpeg-mingw.sh [ARCH]
 #
-# PREFIX defaults to ${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-i686. The machine's apt
+# ARCH is i686 (the default, the program's own target) or x86_64 (the 64-bit test build). The
+# library goes to ${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-ARCH. The machine's apt
 # configuration is left as it is: the deb-src list, the package lists and apt's caches all live in
 # a private temporary folder that is removed afterwards.
 set -euo pipefail
 
 repo_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-toolchain=$repo_dir/cmake/mingw-i686.cmake
-prefix=$(realpath -m "${1:-${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-i686}")
+arch=${1:-i686}
+case "$arch" in
+  i686 | x86_64) ;;
+  *)
+    echo "build-libjpeg-mingw: unknown architecture '$arch' (i686 or x86_64)" >&2
+    exit 1
+    ;;
+esac
+toolchain=$repo_dir/cmake/mingw-$arch.cmake
+prefix=$(realpath -m "${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-$arch")
 
 if [ -e "$prefix/lib/libjpeg.a" ]; then
   exit 0
 fi
 
-for tool in apt-get cmake make tar i686-w64-mingw32-gcc-posix; do
+for tool in apt-get cmake make tar "$arch-w64-mingw32-gcc-posix"; do
   if ! command -v "$tool" >/dev/null; then
     echo "build-libjpeg-mingw: $tool is missing; run scripts/setup.sh first" >&2
     exit 1

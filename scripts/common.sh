@@ -3,21 +3,73 @@
 
 QINGLAN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QINGLAN_BUILD=${QINGLAN_BUILD:-$QINGLAN_ROOT/build}
-QINGLAN_JPEG_MINGW=${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-i686
 
 say() { printf '\n== %s\n' "$*"; }
 
-# The Windows program and its tests, cross-compiled; the libjpeg built by build-libjpeg-mingw.sh.
-# Arguments name the targets to build (default: all of them).
+source "$QINGLAN_ROOT/scripts/wine-env.sh"
+
+# Where the Windows build for an architecture (i686, the program's own target, or x86_64, the
+# test build for machines that run only the 64-bit Wine) lives; default: the one Wine runs here.
+windows_build_dir() {
+    local arch=${1:-$(wine_windows_arch)}
+    if [ "$arch" = i686 ]; then
+        echo "$QINGLAN_BUILD/windows"
+    else
+        echo "$QINGLAN_BUILD/windows-$arch"
+    fi
+}
+
+# The libjpeg that build-libjpeg-mingw.sh builds for an architecture.
+jpeg_mingw_dir() {
+    echo "${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-$1"
+}
+
+# The Windows program and its tests, cross-compiled for the architecture that Wine runs here,
+# or for QINGLAN_WINDOWS_BUILD_ARCH if set. Arguments name the targets to build (default: all).
 build_windows() {
-    cmake -S "$QINGLAN_ROOT" -B "$QINGLAN_BUILD/windows" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$QINGLAN_ROOT/cmake/mingw-i686.cmake" \
+    local arch=${QINGLAN_WINDOWS_BUILD_ARCH:-$(wine_windows_arch)}
+    local dir jpeg
+    dir=$(windows_build_dir "$arch")
+    jpeg=$(jpeg_mingw_dir "$arch")
+    "$QINGLAN_ROOT/scripts/build-libjpeg-mingw.sh" "$arch" || return 1
+    mkdir -p "$dir"
+    cmake -S "$QINGLAN_ROOT" -B "$dir" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$QINGLAN_ROOT/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release \
-        -DJPEG_INCLUDE_DIR="$QINGLAN_JPEG_MINGW/include" \
-        -DJPEG_LIBRARY="$QINGLAN_JPEG_MINGW/lib/libjpeg.a" \
-        >"$QINGLAN_BUILD/windows-configure.log" 2>&1 ||
-        { cat "$QINGLAN_BUILD/windows-configure.log"; return 1; }
-    cmake --build "$QINGLAN_BUILD/windows" ${1:+--target "$@"}
+        -DJPEG_INCLUDE_DIR="$jpeg/include" \
+        -DJPEG_LIBRARY="$jpeg/lib/libjpeg.a" \
+        >"$dir-configure.log" 2>&1 ||
+        { cat "$dir-configure.log"; return 1; }
+    cmake --build "$dir" ${1:+--target "$@"}
+}
+
+# The DLLs that every Windows installation has; anything else would have to be shipped.
+QINGLAN_SYSTEM_DLLS='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|advapi32|msvcrt|ws2_32|shlwapi|uuid|version|winmm|imm32)\.dll$'
+
+# Fails unless <exe> is a Windows GUI program for <arch> that imports only system DLLs.
+check_windows_exe() {
+    local exe=$1 arch=$2 format headers imports others
+    case "$arch" in
+        i686) format=pei-i386 ;;
+        *) format=pei-x86-64 ;;
+    esac
+    headers=$("$arch-w64-mingw32-objdump" -p "$exe") || return 1
+    if ! grep -q "file format $format" <<<"$headers"; then
+        echo "$exe: not a $arch program" >&2
+        return 1
+    fi
+    if ! grep -Eq '^Subsystem.*\(Windows GUI\)' <<<"$headers"; then
+        echo "$exe: not a GUI program" >&2
+        return 1
+    fi
+    imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
+    others=$(tr 'A-Z' 'a-z' <<<"$imports" | grep -Ev "$QINGLAN_SYSTEM_DLLS" || true)
+    if [ -n "$others" ]; then
+        echo "$exe: imports DLLs that are not the system's: $others" >&2
+        return 1
+    fi
+    echo "$exe: $arch GUI program, $(stat -c %s "$exe") bytes, imports only system DLLs:" \
+        $imports
 }
 
 # The window-free lookup and the picture decoder, natively, with AddressSanitizer and UBSan.

@@ -27,9 +27,14 @@ mkdir -p "$QINGLAN_BUILD"
 
 say "Building the address service"
 build_service
-say "Building qinglan.exe"
+arch=$(wine_windows_arch)
+if [ "$arch" = i686 ]; then
+    say "Building qinglan.exe"
+else
+    say "Building qinglan.exe for $arch: the kernel here runs no 32-bit programs, so only the 64-bit Wine can start"
+fi
 build_windows qinglan
-exe=$QINGLAN_BUILD/windows/ui/qinglan.exe
+exe=$(windows_build_dir "$arch")/ui/qinglan.exe
 
 service_url=http://127.0.0.1:8680
 if curl -sf -o /dev/null "$service_url/healthz"; then
@@ -47,14 +52,20 @@ else
 fi
 
 # A prefix of its own, so the tests' settings (browser stand-in, fixed desktop) do not apply.
-export WINEPREFIX=$QINGLAN_BUILD/wine-run
-export WINEARCH=win32 WINEDEBUG=-all
+if [ "$arch" = i686 ]; then
+    export WINEPREFIX=$QINGLAN_BUILD/wine-run WINEARCH=win32
+    wine=(wine)
+else
+    export WINEPREFIX=$QINGLAN_BUILD/wine-run-$arch WINEARCH=win64
+    wine=(/usr/lib/wine/wine64)
+fi
+export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives code page 936.
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "Creating the Wine prefix $WINEPREFIX"
-    wine wineboot -i >"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null
+    "${wine[@]}" wineboot -i >"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null
 fi
 say "Starting $exe"
-wine "$exe" >>"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null
+"${wine[@]}" "$exe" >>"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null

@@ -5,7 +5,8 @@
 #   trap wine_env_shutdown EXIT      # the caller decides; this file sets no traps
 #
 # Everything lives under the given directory:
-#   <dir>/wine                  the prefix (32-bit, code page 936, 1024x768 virtual desktop)
+#   <dir>/wine                  the prefix (32-bit, code page 936, 1024x768 virtual desktop;
+#                               64-bit where only the 64-bit Wine runs, see wine_windows_arch)
 #   <dir>/browser-recorder.sh   stands in for the browser: Wine's browser launcher calls it
 #   <dir>/browser-calls.log     one line per call, the arguments as raw bytes
 #   <dir>/browser-shims/        xdg-open & co. on PATH, also recording, should anything bypass
@@ -20,6 +21,21 @@
 # Screen of the Xvfb started when there is no usable display.
 : "${QINGLAN_XVFB_SCREEN:=1024x768x24}"
 
+# The Windows build that Wine can run on this machine: i686, the program's own 32-bit target,
+# or x86_64 where the kernel runs no 32-bit programs at all (an x86-64 kernel with its 32-bit
+# emulation switched off), so that the 32-bit Wine cannot start. There the Windows tests run on
+# a 64-bit build of the same sources under the 64-bit Wine. QINGLAN_WINDOWS_ARCH overrides it.
+wine_windows_arch() {
+    if [ -n "${QINGLAN_WINDOWS_ARCH:-}" ]; then
+        echo "$QINGLAN_WINDOWS_ARCH"
+    elif [ -e /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
+        [ -e /usr/lib/wine/wine64 ]; then
+        echo x86_64
+    else
+        echo i686
+    fi
+}
+
 # Sets the environment for the prefix under <dir>. Safe to call again.
 wine_env_vars() {
     local dir=$1
@@ -27,8 +43,22 @@ wine_env_vars() {
     QINGLAN_WINE_DIR=$(cd "$dir" && pwd) || return 1
     export QINGLAN_WINE_DIR
     export WINEPREFIX="$QINGLAN_WINE_DIR/wine"
-    # Only the 32-bit Wine is installed; a 32-bit prefix is what it can create and run.
-    export WINEARCH=win32
+    QINGLAN_WINDOWS_ARCH=$(wine_windows_arch)
+    export QINGLAN_WINDOWS_ARCH
+    if [ "$QINGLAN_WINDOWS_ARCH" = x86_64 ]; then
+        export WINEARCH=win64
+        # Debian's "wine" picks the 32-bit loader whenever it is installed, even where it cannot
+        # run; "wine" on PATH starts the 64-bit one instead.
+        mkdir -p "$QINGLAN_WINE_DIR/wine64-bin" || return 1
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$QINGLAN_WINE_DIR/wine64-bin/wine" &&
+            chmod +x "$QINGLAN_WINE_DIR/wine64-bin/wine" || return 1
+        case ":$PATH:" in
+            *":$QINGLAN_WINE_DIR/wine64-bin:"*) ;;
+            *) export PATH="$QINGLAN_WINE_DIR/wine64-bin:$PATH" ;;
+        esac
+    else
+        export WINEARCH=win32
+    fi
     export WINEDEBUG=-all
     # No Mono or Gecko installer dialogs, and no menu entries or file associations on the host.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
