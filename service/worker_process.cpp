@@ -136,14 +136,19 @@ bool WorkerProcess::has_exited() {
     if (reaped_) {
         return true;
     }
-    int status = 0;
-    const pid_t result = waitpid(pid_, &status, WNOHANG);
-    if (result == pid_ || (result < 0 && errno == ECHILD)) {
-        reaped_ = true;
-        // Whatever it started goes with it.
-        ::kill(-pid_, SIGKILL);
+    // Looks without reaping: until the worker is reaped, its process ID, and with it the ID of
+    // its process group, cannot go to another process, so the group can still be killed safely.
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) < 0) {
+        reaped_ = errno == ECHILD;
+        return reaped_;
     }
-    return reaped_;
+    if (info.si_pid != pid_) {
+        return false;
+    }
+    // Whatever it started goes with it.
+    kill_and_reap();
+    return true;
 }
 
 WorkerProcess::ReadResult WorkerProcess::read_line(std::string& line, Clock::time_point deadline) {

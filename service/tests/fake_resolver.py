@@ -5,6 +5,7 @@ and behaves as the path of the requested address says.
     /echo             one address, the requested one; the title names this worker's pid
     /sleep/MS         the same after MS milliseconds
     /hang             never answers, and ignores SIGTERM
+    /child            echo, after starting a child that sleeps; the title also names its pid
     /crash            ends at once without an answer
     /garbage          answers a line that is no JSON
     /unsupported      "nothing playable here"
@@ -83,6 +84,14 @@ def answer(request):
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
         while True:
             time.sleep(60)
+    if path == "/child":
+        child = os.fork()
+        if child == 0:
+            while True:
+                time.sleep(60)
+        reply = echo(url)
+        reply["title"] += f" child={child}"
+        return reply
     if path == "/crash":
         os._exit(3)
     if path == "/garbage":

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 
 #include "tests/support/loopback_server.h"
@@ -53,6 +54,18 @@ pid_t worker_of(const PoolAnswer& answer) {
 
 bool process_exists(pid_t pid) {
     return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+// Running, that is neither gone nor a zombie waiting for a parent that may never reap it.
+bool process_runs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return false;
+    }
+    const std::size_t name_end = line.rfind(')');
+    return name_end != std::string::npos && name_end + 2 < line.size() &&
+           line[name_end + 2] != 'Z' && line[name_end + 2] != 'X';
 }
 
 double seconds_since(Clock::time_point start) {
@@ -121,6 +134,30 @@ TEST(WorkerPool, AWorkerKilledWhileIdleCostsNoRequest) {
     const pid_t replacement = worker_of(ask(pool, "/echo"));
     EXPECT_GT(replacement, 0);
     EXPECT_NE(replacement, victim);
+}
+
+TEST(WorkerPool, WhatADeadWorkerStartedEndsWithIt) {
+    WorkerPool pool(fake_pool(1, 5s));
+    wait_until_ready(pool);
+    const PoolAnswer answer = ask(pool, "/child");
+    const pid_t worker = worker_of(answer);
+    const std::string title = answer.reply.value("title", "");
+    const std::size_t at = title.find(" child=");
+    ASSERT_NE(at, std::string::npos) << title;
+    const auto child = static_cast<pid_t>(std::stol(title.substr(at + 7)));
+    ASSERT_TRUE(process_runs(child));
+    ASSERT_EQ(::kill(worker, SIGKILL), 0);
+    std::this_thread::sleep_for(100ms);
+    // The pool finds the worker dead before the next request and ends its process group.
+    EXPECT_NE(worker_of(ask(pool, "/echo")), worker);
+    const auto until = Clock::now() + 3s;
+    while (process_runs(child) && Clock::now() < until) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_FALSE(process_runs(child));
+    if (process_runs(child)) {
+        ::kill(child, SIGKILL);  // leave nothing behind when the pool failed to
+    }
 }
 
 TEST(WorkerPool, AWorkerThatNeverGetsReadyIsGivenUp) {
