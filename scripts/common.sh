@@ -19,18 +19,12 @@ windows_build_dir() {
     fi
 }
 
-# The libjpeg that build-libjpeg-mingw.sh builds for an architecture.
-jpeg_mingw_dir() {
-    echo "${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-$1"
-}
-
-# The Windows program and its tests, cross-compiled for the architecture that Wine runs here,
-# or for QINGLAN_WINDOWS_BUILD_ARCH if set. Arguments name the targets to build (default: all).
-build_windows() {
-    local arch=${QINGLAN_WINDOWS_BUILD_ARCH:-$(wine_windows_arch)}
-    local dir jpeg
-    dir=$(windows_build_dir "$arch")
-    jpeg=$(jpeg_mingw_dir "$arch")
+# Configures the Windows build for <arch> (i686 or x86_64) in <dir>, with the libjpeg that
+# build-libjpeg-mingw.sh builds for it; further arguments go to CMake.
+configure_windows() {
+    local arch=$1 dir=$2
+    shift 2
+    local jpeg=${QINGLAN_CACHE:-$HOME/.cache/qinglan}/libjpeg-mingw-$arch
     "$QINGLAN_ROOT/scripts/build-libjpeg-mingw.sh" "$arch" || return 1
     mkdir -p "$dir"
     cmake -S "$QINGLAN_ROOT" -B "$dir" -G Ninja \
@@ -38,9 +32,22 @@ build_windows() {
         -DCMAKE_BUILD_TYPE=Release \
         -DJPEG_INCLUDE_DIR="$jpeg/include" \
         -DJPEG_LIBRARY="$jpeg/lib/libjpeg.a" \
-        >"$dir-configure.log" 2>&1 ||
+        "$@" >"$dir-configure.log" 2>&1 ||
         { cat "$dir-configure.log"; return 1; }
-    cmake --build "$dir" ${1:+--target "$@"}
+}
+
+# The Windows program and its tests, cross-compiled for <arch>. Further arguments name the
+# targets to build (default: all of them).
+build_windows_for() {
+    local arch=$1 dir
+    shift
+    dir=$(windows_build_dir "$arch")
+    configure_windows "$arch" "$dir" && cmake --build "$dir" ${1:+--target "$@"}
+}
+
+# The same for the architecture that Wine runs here.
+build_windows() {
+    build_windows_for "$(wine_windows_arch)" "$@"
 }
 
 # The DLLs that every Windows installation has; anything else would have to be shipped.

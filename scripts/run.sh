@@ -53,19 +53,18 @@ fi
 
 # A prefix of its own, so the tests' settings (browser stand-in, fixed desktop) do not apply.
 if [ "$arch" = i686 ]; then
-    export WINEPREFIX=$QINGLAN_BUILD/wine-run WINEARCH=win32
-    wine=(wine)
+    export WINEPREFIX=$QINGLAN_BUILD/wine-run
 else
-    export WINEPREFIX=$QINGLAN_BUILD/wine-run-$arch WINEARCH=win64
-    wine=(/usr/lib/wine/wine64)
+    export WINEPREFIX=$QINGLAN_BUILD/wine-run-$arch
 fi
+wine_loader_vars "$QINGLAN_BUILD"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives code page 936.
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "Creating the Wine prefix $WINEPREFIX"
-    "${wine[@]}" wineboot -i >"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null
+    wine wineboot -i >"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null
 fi
 say "Starting $exe"
-"${wine[@]}" "$exe" >>"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null
+wine "$exe" >>"$QINGLAN_BUILD/wine-run.log" 2>&1 </dev/null

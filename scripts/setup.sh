@@ -51,12 +51,9 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
   as_root locale-gen >/dev/null
 fi
 
-# Some x86-64 kernels run no 32-bit programs (their 32-bit emulation is switched off), so the
-# 32-bit Wine cannot start. The Windows tests then run on a 64-bit build of the same sources
-# under the 64-bit Wine (wine_windows_arch in wine-env.sh), which needs these as well.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# Where the 32-bit Wine cannot start, the Windows tests run on a 64-bit build of the same
+# sources under the 64-bit Wine (wine_windows_arch in wine-env.sh), which needs these as well.
+source "$(dirname "$0")/wine-env.sh"
+if ! wine_runs_32bit; then
   install_packages wine64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
 fi
-
-# libjpeg is not packaged for MinGW: build it once from Debian's source package.
-"$(dirname "$0")/build-libjpeg-mingw.sh" i686

@@ -42,7 +42,7 @@ windows_arch=$(wine_windows_arch)
 windows_build=$(windows_build_dir "$windows_arch")
 if [ "$windows_arch" != i686 ]; then
     say "Building the 32-bit qinglan.exe, which is shipped"
-    QINGLAN_WINDOWS_BUILD_ARCH=i686 build_windows qinglan
+    build_windows_for i686 qinglan
     check_windows_exe "$(windows_build_dir i686)/ui/qinglan.exe" i686
     echo "The Windows tests below run on the $windows_arch build of the same sources under the"
     echo "64-bit Wine: the kernel here runs no 32-bit programs (or QINGLAN_WINDOWS_ARCH says so)."

@@ -21,19 +21,44 @@
 # Screen of the Xvfb started when there is no usable display.
 : "${QINGLAN_XVFB_SCREEN:=1024x768x24}"
 
+# True if the 32-bit Wine starts here. Some x86-64 kernels run no 32-bit programs at all (their
+# 32-bit emulation is switched off), and the 32-bit Wine then fails with "Exec format error".
+wine_runs_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
 # The Windows build that Wine can run on this machine: i686, the program's own 32-bit target,
-# or x86_64 where the kernel runs no 32-bit programs at all (an x86-64 kernel with its 32-bit
-# emulation switched off), so that the 32-bit Wine cannot start. There the Windows tests run on
-# a 64-bit build of the same sources under the 64-bit Wine. QINGLAN_WINDOWS_ARCH overrides it.
+# or x86_64 where the 32-bit Wine cannot start. There the Windows tests run on a 64-bit build of
+# the same sources under the 64-bit Wine. QINGLAN_WINDOWS_ARCH overrides it.
 wine_windows_arch() {
     if [ -n "${QINGLAN_WINDOWS_ARCH:-}" ]; then
         echo "$QINGLAN_WINDOWS_ARCH"
-    elif [ -e /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
-        [ -e /usr/lib/wine/wine64 ]; then
+    elif [ -e /usr/lib/wine/wine ] && ! wine_runs_32bit && [ -e /usr/lib/wine/wine64 ]; then
         echo x86_64
     else
         echo i686
     fi
+}
+
+# Sets WINEARCH for the build that Wine runs here. For the 64-bit one it also puts a "wine" that
+# starts the 64-bit loader first on PATH, its script kept under <dir>: Debian's "wine" picks the
+# 32-bit loader whenever it is installed, even where it cannot run.
+wine_loader_vars() {
+    local dir=$1
+    QINGLAN_WINDOWS_ARCH=$(wine_windows_arch)
+    export QINGLAN_WINDOWS_ARCH
+    if [ "$QINGLAN_WINDOWS_ARCH" != x86_64 ]; then
+        export WINEARCH=win32
+        return 0
+    fi
+    export WINEARCH=win64
+    mkdir -p "$dir/wine64-bin" || return 1
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$dir/wine64-bin/wine" &&
+        chmod +x "$dir/wine64-bin/wine" || return 1
+    case ":$PATH:" in
+        *":$dir/wine64-bin:"*) ;;
+        *) export PATH="$dir/wine64-bin:$PATH" ;;
+    esac
 }
 
 # Sets the environment for the prefix under <dir>. Safe to call again.
@@ -43,22 +68,7 @@ wine_env_vars() {
     QINGLAN_WINE_DIR=$(cd "$dir" && pwd) || return 1
     export QINGLAN_WINE_DIR
     export WINEPREFIX="$QINGLAN_WINE_DIR/wine"
-    QINGLAN_WINDOWS_ARCH=$(wine_windows_arch)
-    export QINGLAN_WINDOWS_ARCH
-    if [ "$QINGLAN_WINDOWS_ARCH" = x86_64 ]; then
-        export WINEARCH=win64
-        # Debian's "wine" picks the 32-bit loader whenever it is installed, even where it cannot
-        # run; "wine" on PATH starts the 64-bit one instead.
-        mkdir -p "$QINGLAN_WINE_DIR/wine64-bin" || return 1
-        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$QINGLAN_WINE_DIR/wine64-bin/wine" &&
-            chmod +x "$QINGLAN_WINE_DIR/wine64-bin/wine" || return 1
-        case ":$PATH:" in
-            *":$QINGLAN_WINE_DIR/wine64-bin:"*) ;;
-            *) export PATH="$QINGLAN_WINE_DIR/wine64-bin:$PATH" ;;
-        esac
-    else
-        export WINEARCH=win32
-    fi
+    wine_loader_vars "$QINGLAN_WINE_DIR" || return 1
     export WINEDEBUG=-all
     # No Mono or Gecko installer dialogs, and no menu entries or file associations on the host.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
